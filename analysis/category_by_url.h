@@ -1,0 +1,26 @@
+#pragma once
+// The run's lines "organization address=category name": the first line for an address wins, and
+// lookups ignore letter case. Lines are only ever added.
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "analysis/text_encoding.h"
+
+namespace mirava::analysis {
+
+class CategoryByUrl {
+ public:
+  // Adds the line url + "=" + name. A line is keyed by its text before the first "=".
+  void Add(std::string_view url, std::string_view name);
+  // The text after the first "=" of the first line whose key equals `url` (case ignored);
+  // empty when no line matches.
+  std::string Lookup(std::string_view url) const;
+  std::size_t Count() const { return count_; }
+
+ private:
+  std::unordered_map<std::string, std::string, CaseInsensitiveHash, CaseInsensitiveEqual> first_;
+  std::size_t count_ = 0;
+};
+
+}  // namespace mirava::analysis

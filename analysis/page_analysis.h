@@ -1,0 +1,34 @@
+#pragma once
+// AnalyzePage: reads one fetched page of the directory site and turns it into work (further
+// addresses, category lines, log lines) or, for an organization page, into one result row.
+//
+// The page is the UTF-8 bytes the worker received; its text is their decoding with U+FFFD for
+// malformed input. Readers search the bytes and decode only the pieces they cut out, which gives
+// exactly what the UTF-16 toolkit gives on the decoded text.
+#include <string>
+#include <string_view>
+
+#include "analysis/category_by_url.h"
+
+namespace mirava::analysis {
+
+// What analysis may do to the run; the coordinator implements it, tests record it.
+// Texts are UTF-8.
+class IPageSink {
+ public:
+  virtual ~IPageSink() = default;
+  // Queues `url` unless the run has queued it before (case ignored); true when queued.
+  virtual bool EnqueuePage(const std::string& url) = 0;
+  // Writes one result row (without its line break). Throws when the write fails.
+  virtual void AppendRow(const std::string& row) = 0;
+  virtual void Log(const std::string& text) = 0;
+};
+
+inline constexpr int kMetroSplitThreshold = 1000;  // MetroSplitThreshold
+inline constexpr int kCompaniesPerPage = 30;       // CompaniesPerPage
+inline constexpr int kMaxListingPage = 34;         // MaxListingPage
+
+void AnalyzePage(std::string_view page, const std::string& url, CategoryByUrl& category_by_url,
+                 IPageSink& sink);
+
+}  // namespace mirava::analysis

@@ -1,0 +1,39 @@
+#pragma once
+// A lock shared by every thread and process of one user that names it: an exclusive flock on a
+// lock file in the user's runtime folder. Each acquisition opens its own descriptor, so threads
+// of one process exclude each other too, and the kernel frees the lock when its holder dies.
+#include <string>
+
+namespace mirava::engine::platform {
+
+class NamedLock {
+ public:
+  // Creates or opens the lock file; throws std::system_error when that is refused.
+  explicit NamedLock(const std::string& name);
+  // For tests: the lock file at an explicit path.
+  static NamedLock AtPath(const std::string& path);
+
+  const std::string& Path() const { return path_; }
+
+  // Held from construction (which waits without a time limit) until destruction.
+  class Holding {
+   public:
+    explicit Holding(const NamedLock& lock);
+    ~Holding();
+    Holding(const Holding&) = delete;
+    Holding& operator=(const Holding&) = delete;
+
+   private:
+    int fd_ = -1;
+  };
+
+ private:
+  struct PathTag {};
+  NamedLock(PathTag, std::string path);
+  std::string path_;
+};
+
+// The lock file for `name`: $XDG_RUNTIME_DIR/<name>.lock, else /tmp/<name>-<uid>.lock.
+std::string NamedLockPath(const std::string& name);
+
+}  // namespace mirava::engine::platform

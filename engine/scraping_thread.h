@@ -1,0 +1,83 @@
+#pragma once
+// The fetch worker: one page, up to 50 attempts, each failure handled by its own rule, then the
+// hand-off from RunningList to FinishedList. Created and destroyed by the coordinator.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/platform/clock.h"
+#include "engine/platform/named_lock.h"
+#include "engine/platform/thread.h"
+#include "engine/proxy_list.h"
+#include "engine/request_pacing.h"
+#include "engine/window_link.h"
+#include "engine/worker_lists.h"
+
+namespace mirava::engine {
+
+class TlsTrustStore;
+
+// Request profile values that tests shorten, and the waits of the failure rules.
+struct FetchSettings {
+  std::uint32_t ConnectTimeoutMs = 120000;
+  std::uint32_t ReadTimeoutMs = 120000;
+  // Verified against this store; null means the system's CA store.
+  std::shared_ptr<const TlsTrustStore> TrustStore;
+  // A body larger than this, compressed or decoded, fails the attempt.
+  std::size_t MaxBodyBytes = 64u * 1024 * 1024;
+  std::uint32_t RefusalPauseMs = 400;
+  std::uint32_t RateLimitPauseMs = 300000;
+  std::uint32_t PollMs = 100;
+  int MaxAttempts = 50;
+};
+
+// What every worker of a run shares; each worker holds it until its thread has ended, so a
+// stopped worker that outlives its run still finds all of it.
+struct WorkerServices {
+  std::shared_ptr<platform::IClock> Clock;
+  std::shared_ptr<IWindowDispatcher> Dispatcher;
+  std::shared_ptr<PacingState> Pacing;
+  std::shared_ptr<const platform::NamedLock> RequestMutex;
+  std::shared_ptr<const ProxyList> Proxies;
+  std::shared_ptr<ProxyRotation> Rotation;
+  FetchSettings Fetch;
+};
+
+class TScrapingThread {
+ public:
+  // Created suspended with empty fields and result 0.
+  explicit TScrapingThread(std::shared_ptr<const WorkerServices> services);
+  // Sets the stop request and waits for the thread.
+  ~TScrapingThread();
+  TScrapingThread(const TScrapingThread&) = delete;
+  TScrapingThread& operator=(const TScrapingThread&) = delete;
+
+  void Start();
+  void Stop() { stop_.store(true); }
+  bool StopRequested() const { return stop_.load(); }
+
+  // Input fields, written by the coordinator before Start.
+  std::shared_ptr<WorkerLists> Lists;  // RunningList, FinishedList and their lock
+  std::string url;                     // the worker may rewrite it (page-missing rule)
+  bool UseProxy = false;
+  std::string proxy;
+  std::shared_ptr<ILogView> LogsMemo;
+  std::uint32_t RequestInterval = 0;  // milliseconds
+
+  // Outcome, read by the coordinator once it has found the worker on FinishedList.
+  int result = 0;       // 1 fetched, -1 last attempt failed, 0 stopped before any attempt ended
+  std::string html;     // the page's UTF-8 bytes as received (after gzip/deflate) when result is 1
+  std::string statusText;  // "успешно", or "ERROR_" and the failure text
+
+ private:
+  void Execute();
+  void AddLog(const std::string& message);
+
+  std::shared_ptr<const WorkerServices> services_;
+  std::atomic<bool> stop_{false};
+  platform::Thread thread_;
+};
+
+}  // namespace mirava::engine

@@ -1,0 +1,50 @@
+#pragma once
+// The run's results file (UTF-8 with byte-order mark, CR LF lines, every write handed to the
+// system at once), the names of the run's files, and the run log.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace mirava::output {
+
+struct RunFileNames {
+  std::string ResultsFileName;   // data<n>.tab
+  std::string WorkbookFileName;  // data<n>.xlsx
+  std::string LogFileName;       // log<m>.txt
+};
+
+// n and m are two readings of the 32-bit tick count, printed as signed 32-bit numbers.
+RunFileNames MakeRunFileNames(std::uint32_t n, std::uint32_t m);
+
+// Where the writer's bytes go; the file version is a thin wrapper, tests use memory or a stream
+// that refuses writes.
+class IByteSink {
+ public:
+  virtual ~IByteSink() = default;
+  // Hands all of `bytes` to the system; throws std::runtime_error with the system's message
+  // when it refuses.
+  virtual void Write(std::string_view bytes) = 0;
+  virtual void Close() = 0;
+};
+
+// Creates `path` anew (an existing file is emptied). While open, other programs may read it but
+// a second writer is refused. Throws std::runtime_error with the system's message on failure.
+std::unique_ptr<IByteSink> CreateResultsSink(const std::string& path);
+
+// ResultsWriter: writes the byte-order mark on attach, then lines, each followed by CR LF.
+class ResultsWriter {
+ public:
+  explicit ResultsWriter(std::unique_ptr<IByteSink> sink);  // writes the byte-order mark
+  void WriteLine(std::string_view utf8_text);                 // AppendRow; the header too
+  void Close();                                               // CloseResultsFile
+
+ private:
+  std::unique_ptr<IByteSink> sink_;
+};
+
+// Writes the log pane's text (lines separated by "\n") to `path`, replacing it: system code page,
+// every line followed by CR LF. Throws std::runtime_error with the system's message on failure.
+void SaveRunLog(const std::string& path, std::string_view pane_text);
+
+}  // namespace mirava::output

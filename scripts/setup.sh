@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs (apt-get update runs only when something is
+# missing), then configures and builds the program, its tests and benchmarks into build/.
+# Extra package names given as arguments are installed too.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev libcurl4-openssl-dev libssl-dev zlib1g-dev
+  nlohmann-json3-dev libxlsxwriter-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  tinyproxy python3 python3-openpyxl xdg-utils fonts-dejavu-core
+  "$@"
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRAVA_WERROR=ON
+cmake --build build
