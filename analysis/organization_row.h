@@ -17,8 +17,8 @@ inline constexpr std::string_view kOrganizationMarker = "window.Global.organizat
 
 // Column titles in row order.
 inline constexpr std::array<std::string_view, 12> kColumnTitles = {
-    "Ссылка", "Имя рубрики", "Организация", "Адрес", "Город", "Телефон",
-    "WhatsApp", "Telegram", "Max", "Сайт", "VK", "TG"};
+    "Ссылка",   "Имя рубрики", "Организация", "Адрес", "Город", "Телефон",
+    "WhatsApp", "Telegram",    "Max",         "Сайт",  "VK",    "TG"};
 
 using OrganizationRow = std::array<std::string, 12>;  // UTF-8 values in column order
 

@@ -15,7 +15,8 @@ std::string FormatWorkerLogLine(std::string_view timestamp, std::string_view pro
     return FormatLogLine(timestamp, message);
   }
   const std::size_t at = proxy.find('@');
-  const std::string_view shown = at == std::string_view::npos ? std::string_view() : proxy.substr(at + 1);
+  const std::string_view shown =
+      at == std::string_view::npos ? std::string_view() : proxy.substr(at + 1);
   std::string line;
   line.append(timestamp).append(" (").append(shown).append("): ").append(message);
   return line;

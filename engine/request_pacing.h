@@ -22,7 +22,8 @@ struct PacingState {
 class RequestTurn {
  public:
   RequestTurn(const platform::NamedLock& request_mutex, PacingState& state, platform::IClock& clock,
-              std::uint32_t interval_ms, const std::atomic<bool>& stop, std::uint32_t poll_ms = 100);
+              std::uint32_t interval_ms, const std::atomic<bool>& stop,
+              std::uint32_t poll_ms = 100);
   ~RequestTurn();
   RequestTurn(const RequestTurn&) = delete;
   RequestTurn& operator=(const RequestTurn&) = delete;

@@ -67,8 +67,8 @@ class TScrapingThread {
   std::uint32_t RequestInterval = 0;  // milliseconds
 
   // Outcome, read by the coordinator once it has found the worker on FinishedList.
-  int result = 0;       // 1 fetched, -1 last attempt failed, 0 stopped before any attempt ended
-  std::string html;     // the page's UTF-8 bytes as received (after gzip/deflate) when result is 1
+  int result = 0;    // 1 fetched, -1 last attempt failed, 0 stopped before any attempt ended
+  std::string html;  // the page's UTF-8 bytes as received (after gzip/deflate) when result is 1
   std::string statusText;  // "успешно", or "ERROR_" and the failure text
 
  private:

@@ -36,8 +36,8 @@ std::unique_ptr<IByteSink> CreateResultsSink(const std::string& path);
 class ResultsWriter {
  public:
   explicit ResultsWriter(std::unique_ptr<IByteSink> sink);  // writes the byte-order mark
-  void WriteLine(std::string_view utf8_text);                 // AppendRow; the header too
-  void Close();                                               // CloseResultsFile
+  void WriteLine(std::string_view utf8_text);               // AppendRow; the header too
+  void Close();                                             // CloseResultsFile
 
  private:
   std::unique_ptr<IByteSink> sink_;

@@ -15,7 +15,9 @@ class IClock {
 };
 
 // Milliseconds from `then` to `now`, correct across one wrap of the counter.
-inline std::uint32_t TickDiff(std::uint32_t now, std::uint32_t then) { return now - then; }
+inline std::uint32_t TickDiff(std::uint32_t now, std::uint32_t then) {
+  return now - then;
+}
 
 // CLOCK_MONOTONIC in milliseconds, truncated to 32 bits; real sleeps.
 class SystemClock final : public IClock {
