@@ -23,8 +23,10 @@ class IByteSink {
  public:
   virtual ~IByteSink() = default;
   // Hands all of `bytes` to the system; throws std::runtime_error with the system's message
-  // when it refuses.
+  // when it refuses (the file sink then takes back any part of `bytes` it had written).
   virtual void Write(std::string_view bytes) = 0;
+  // Releases the file; throws when the system reports a failure, the file being closed anyway.
+  // Later calls do nothing.
   virtual void Close() = 0;
 };
 
@@ -36,8 +38,10 @@ std::unique_ptr<IByteSink> CreateResultsSink(const std::string& path);
 class ResultsWriter {
  public:
   explicit ResultsWriter(std::unique_ptr<IByteSink> sink);  // writes the byte-order mark
-  void WriteLine(std::string_view utf8_text);               // AppendRow; the header too
-  void Close();                                             // CloseResultsFile
+  // AppendRow; the header too. The line and its CR LF go to the sink in one Write, so a
+  // refused write (thrown with the system's message) leaves the lines before it intact.
+  void WriteLine(std::string_view utf8_text);
+  void Close();  // CloseResultsFile; throws as IByteSink::Close
 
  private:
   std::unique_ptr<IByteSink> sink_;
