@@ -11,22 +11,27 @@ class Thread {
   static constexpr std::size_t kDefaultStackSize = 256 * 1024;
 
   Thread() = default;
-  ~Thread();  // joins a thread that is still joinable
+  // Joins a thread that is still joinable; on that thread itself it detaches instead.
+  ~Thread();
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
-  // Starts `body` on a new thread; throws std::system_error when the system refuses.
+  // Starts `body` on a new thread; throws std::system_error when the system refuses. An exception
+  // that escapes `body` ends the program, as with std::thread. A Thread is started at most once.
   void Start(std::function<void()> body, std::size_t stack_size = kDefaultStackSize);
+  // Both throw std::system_error when the thread is not joinable (Join also on its own thread).
   void Join();
   // Lets the thread run on and free itself; used by an object that frees itself on its own thread.
   void Detach();
-  bool Joinable() const { return started_ && !joined_or_detached_; }
+  bool Joinable() const { return started_ && !joined_ && !detached_; }
+  // True on the thread that Start made, while it runs (also after Detach); false once joined.
   bool IsCurrentThread() const;
 
  private:
-  unsigned long handle_ = 0;
+  unsigned long handle_ = 0;  // pthread_t
   bool started_ = false;
-  bool joined_or_detached_ = false;
+  bool joined_ = false;
+  bool detached_ = false;
 };
 
 }  // namespace mirava::engine::platform

@@ -1,0 +1,213 @@
+#include "engine/proxy_list.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <string_view>
+#include <system_error>
+
+#include "analysis/text_encoding.h"
+#include "analysis/text_toolkit.h"
+
+namespace mirava::engine {
+
+namespace {
+
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+bool IsBlank(char c) {
+  const auto code = static_cast<unsigned char>(c);
+  return code >= 1 && code <= 32;
+}
+
+// Missing files and folders named like the file both count as "no file".
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+  int fd;
+  do {
+    // O_NONBLOCK: a FIFO in the file's place must not hang the run's set-up.
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      return false;
+    }
+    throw std::system_error(errno, std::generic_category(), path);
+  }
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    close(fd);
+    return false;
+  }
+  char buffer[16384];
+  for (;;) {
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count > 0) {
+      contents.append(buffer, static_cast<std::size_t>(count));
+    } else if (count == 0) {
+      break;
+    } else if (errno != EINTR) {
+      const int error = errno;
+      close(fd);
+      throw std::system_error(error, std::generic_category(), path);
+    }
+  }
+  close(fd);
+  return true;
+}
+
+// "a decimal integer, 0 when empty or not a number": digits only, and within int.
+int ReadPort(std::string_view text) {
+  if (text.empty()) {
+    return 0;
+  }
+  long long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') {
+      return 0;
+    }
+    value = value * 10 + (c - '0');
+    if (value > INT_MAX) {
+      return 0;
+    }
+  }
+  return static_cast<int>(value);
+}
+
+void SetHostPortAndCredentials(ProxySettings& settings, std::string_view host,
+                               std::string_view port_text, std::string_view user_name,
+                               std::string_view password) {
+  settings.Host = std::string(host);
+  settings.Port = ReadPort(port_text);
+  // An empty user name keeps the credentials of the previous attempt.
+  if (!user_name.empty()) {
+    settings.UserName = std::string(user_name);
+    settings.Password = std::string(password);
+  }
+}
+
+// Fields separated by ";" or blanks (codes 1 to 32); a field in double quotes may hold both,
+// with "" standing for one quote.
+std::vector<std::string> SplitProxyFields(std::string_view text) {
+  std::vector<std::string> fields;
+  std::size_t pos = 0;
+  const std::size_t size = text.size();
+  auto skip_blanks = [&] {
+    while (pos < size && IsBlank(text[pos])) {
+      ++pos;
+    }
+  };
+  skip_blanks();
+  while (pos < size) {
+    std::string field;
+    if (text[pos] == '"') {
+      ++pos;
+      while (pos < size) {
+        if (text[pos] == '"') {
+          if (pos + 1 < size && text[pos + 1] == '"') {
+            field += '"';
+            pos += 2;
+            continue;
+          }
+          ++pos;
+          break;
+        }
+        field += text[pos++];
+      }
+    } else {
+      const std::size_t start = pos;
+      while (pos < size && text[pos] != ';' && !IsBlank(text[pos])) {
+        ++pos;
+      }
+      field.assign(text.substr(start, pos - start));
+    }
+    fields.push_back(std::move(field));
+    skip_blanks();
+    if (pos < size && text[pos] == ';') {
+      if (pos + 1 == size) {
+        fields.emplace_back();
+      }
+      ++pos;
+      skip_blanks();
+    }
+  }
+  return fields;
+}
+
+// The text after the first "//", or all of it.
+std::string_view WithoutSchemePrefix(std::string_view text) {
+  const std::size_t slashes = text.find("//");
+  return slashes == std::string_view::npos ? text : text.substr(slashes + 2);
+}
+
+}  // namespace
+
+ProxyList LoadProxyList(const std::string& path) {
+  std::string contents;
+  if (!ReadWholeFile(path, contents)) {
+    return {};
+  }
+  // Editors on Windows often save a byte-order mark; it is no part of the first entry.
+  std::string_view text = contents;
+  if (text.starts_with(kUtf8ByteOrderMark)) {
+    text.remove_prefix(kUtf8ByteOrderMark.size());
+  }
+  return analysis::SplitLines(text);
+}
+
+std::optional<std::string> NextProxy(const ProxyList& list, ProxyRotation& rotation) {
+  if (list.empty()) {
+    return std::nullopt;
+  }
+  const long long count = static_cast<long long>(list.size());
+  int current = rotation.ProxyIndex.load();
+  int next = 0;
+  // One atomic step, so two callers at the same moment never receive the same entry.
+  do {
+    const long long candidate = static_cast<long long>(current) + 1;
+    next = (candidate < 0 || candidate >= count || candidate > INT_MAX)
+               ? 0
+               : static_cast<int>(candidate);
+  } while (!rotation.ProxyIndex.compare_exchange_weak(current, next));
+  return list[static_cast<std::size_t>(next)];
+}
+
+void ApplyProxy(ProxySettings& settings, const std::string& specification) {
+  if (specification.empty()) {
+    settings = ProxySettings{};
+    return;
+  }
+  const std::string_view trimmed = WithoutSchemePrefix(analysis::Trim(specification));
+
+  const std::size_t at = trimmed.find('@');
+  if (at != std::string_view::npos) {
+    const std::string_view credentials = trimmed.substr(0, at);
+    const std::string_view host_part = trimmed.substr(at + 1);
+    const std::size_t host_colon = host_part.find(':');
+    const std::size_t user_colon = credentials.find(':');
+    const std::string_view host = host_part.substr(0, host_colon);
+    const std::string_view port_text = host_colon == std::string_view::npos
+                                           ? std::string_view()
+                                           : host_part.substr(host_colon + 1);
+    const std::string_view user_name = credentials.substr(0, user_colon);
+    const std::string_view password = user_colon == std::string_view::npos
+                                          ? std::string_view()
+                                          : credentials.substr(user_colon + 1);
+    SetHostPortAndCredentials(settings, host, port_text, user_name, password);
+    return;
+  }
+
+  // The field form reads the entry as written, not the trimmed text.
+  const std::vector<std::string> fields = SplitProxyFields(specification);
+  if (fields.size() < 3) {
+    return;
+  }
+  // A scheme prefix would otherwise become the host ("http") and spoil the port.
+  const std::string_view address = WithoutSchemePrefix(fields[0]);
+  SetHostPortAndCredentials(settings, analysis::ExtractBetween(address, "", "", ":"),
+                            analysis::ExtractBetween(address, ":", "", ""), fields[1], fields[2]);
+}
+
+}  // namespace mirava::engine
