@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <semaphore>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -12,14 +13,22 @@ namespace mirava::engine::platform {
 
 namespace {
 
+struct StartBlock {
+  std::function<void()> body;
+  // Released once Start has recorded the thread, so a body that destroys its own Thread (an
+  // object that frees itself) never races with Start.
+  std::binary_semaphore recorded{0};
+};
+
 // An exception that escapes a thread body ends the program, as with std::thread.
 void RunBody(std::function<void()>& body) noexcept {
   body();
 }
 
 extern "C" void* ThreadEntry(void* argument) {
-  std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
-  RunBody(*body);
+  std::unique_ptr<StartBlock> block(static_cast<StartBlock*>(argument));
+  block->recorded.acquire();
+  RunBody(block->body);
   return nullptr;
 }
 
@@ -58,16 +67,18 @@ void Thread::Start(std::function<void()> body, std::size_t stack_size) {
     pthread_attr_destroy(&attributes);
     throw std::system_error(error, std::generic_category(), "pthread_attr_setstacksize");
   }
-  auto owned_body = std::make_unique<std::function<void()>>(std::move(body));
+  auto block = std::make_unique<StartBlock>();
+  block->body = std::move(body);
   pthread_t handle{};
-  error = pthread_create(&handle, &attributes, ThreadEntry, owned_body.get());
+  error = pthread_create(&handle, &attributes, ThreadEntry, block.get());
   pthread_attr_destroy(&attributes);
   if (error != 0) {
     throw std::system_error(error, std::generic_category(), "pthread_create");
   }
-  owned_body.release();  // the new thread owns it now
   handle_ = static_cast<unsigned long>(handle);
   started_ = true;
+  // The new thread owns the block from here on and may free this Thread at once.
+  block.release()->recorded.release();
 }
 
 void Thread::Join() {
