@@ -1,0 +1,450 @@
+#include "output/workbook_export.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "output/tab_import.h"
+
+extern char** environ;
+
+namespace mirava::output {
+
+namespace {
+
+constexpr std::size_t kMaxCellUnits = 32767;  // the sheet's limit, in UTF-16 units
+constexpr std::size_t kMaxRows = LXW_ROW_MAX;
+constexpr std::size_t kMaxColumns = LXW_COL_MAX;
+constexpr lxw_col_t kFilterLastColumn = 11;  // L: the twelve columns of a results row
+constexpr double kMinColumnWidth = 8;
+constexpr double kMaxColumnWidth = 60;
+constexpr double kFilterButtonWidth = 3;  // room for the header's drop-down arrow
+
+std::string SystemMessage(int error) {
+  return std::generic_category().message(error);
+}
+
+std::runtime_error ReadError(const std::string& path, const std::string& reason) {
+  return std::runtime_error("Не удалось прочитать файл результатов " + path + ": " + reason);
+}
+
+std::runtime_error SaveError(const std::string& path, const std::string& reason) {
+  return std::runtime_error("Не удалось сохранить книгу " + path + ": " + reason);
+}
+
+// The results file, read in chunks so that its size does not matter.
+class TResultsFileSource {
+ public:
+  explicit TResultsFileSource(const std::string& path) : path_(path) {
+    do {
+      fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) {
+      throw ReadError(path_, SystemMessage(errno));
+    }
+  }
+  TResultsFileSource(const TResultsFileSource&) = delete;
+  TResultsFileSource& operator=(const TResultsFileSource&) = delete;
+  ~TResultsFileSource() { ::close(fd_); }
+
+  std::size_t Read(char* buffer, std::size_t size) {
+    for (;;) {
+      const ssize_t got = ::read(fd_, buffer, size);
+      if (got >= 0) {
+        return static_cast<std::size_t>(got);
+      }
+      if (errno != EINTR) {
+        throw ReadError(path_, SystemMessage(errno));
+      }
+    }
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// A field made fit for a cell: well-formed UTF-8 without the characters an .xlsx cannot hold,
+// literal "_xHHHH_" protected from being read as an escape, and no longer than a cell allows.
+struct TCellText {
+  std::string Text;
+  std::size_t Width = 0;  // the longest line, in characters
+  bool Truncated = false;
+};
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool StartsEscapeLookalike(std::string_view text, std::size_t at) {
+  if (text.size() - at < 7 || text[at] != '_' || text[at + 1] != 'x' || text[at + 6] != '_') {
+    return false;
+  }
+  return std::all_of(text.begin() + at + 2, text.begin() + at + 6, IsHexDigit);
+}
+
+// Length of the well-formed UTF-8 sequence at `at`, or 0 with `bad_length` set to the maximal
+// ill-formed part to replace by one U+FFFD.
+std::size_t SequenceLength(std::string_view text, std::size_t at, std::size_t& bad_length) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) {
+    return 1;
+  }
+  std::size_t length = 0;
+  unsigned char second_low = 0x80;
+  unsigned char second_high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0)
+      second_low = 0xA0;
+    if (lead == 0xED)
+      second_high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0)
+      second_low = 0x90;
+    if (lead == 0xF4)
+      second_high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    bad_length = 1;
+    return 0;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    const bool in_range =
+        at + i < text.size() && (i == 1 ? byte(at + i) >= second_low && byte(at + i) <= second_high
+                                        : byte(at + i) >= 0x80 && byte(at + i) <= 0xBF);
+    if (!in_range) {
+      bad_length = i;
+      return 0;
+    }
+  }
+  return length;
+}
+
+TCellText MakeCellText(std::string_view field) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  static constexpr std::string_view kUnderscoreEscape = "_x005F";
+
+  TCellText cell;
+  cell.Text.reserve(field.size());
+  std::size_t units = 0;
+  std::size_t line_width = 0;
+  std::size_t at = 0;
+  while (at < field.size()) {
+    std::size_t bad_length = 0;
+    const std::size_t length = SequenceLength(field, at, bad_length);
+    std::string_view piece = length > 0 ? field.substr(at, length) : kReplacement;
+    std::string_view prefix;
+    if (piece == std::string_view("\0", 1) || piece == "\xEF\xBF\xBE" || piece == "\xEF\xBF\xBF") {
+      piece = kReplacement;  // not allowed in the workbook's XML
+    } else if (StartsEscapeLookalike(field, at)) {
+      prefix = kUnderscoreEscape;  // "_x005F_" stands for the underscore itself
+    }
+    const std::size_t piece_units = prefix.size() + (length == 4 ? 2 : 1);
+    if (units + piece_units > kMaxCellUnits) {
+      cell.Truncated = true;
+      break;
+    }
+    units += piece_units;
+    cell.Text.append(prefix);
+    cell.Text.append(piece);
+    if (piece == "\n") {
+      line_width = 0;
+    } else {
+      cell.Width = std::max(cell.Width, ++line_width);
+    }
+    at += length > 0 ? length : bad_length;
+  }
+  return cell;
+}
+
+bool IsEmptyRecord(const TabRecord& fields) {
+  return std::all_of(fields.begin(), fields.end(), [](const std::string& f) { return f.empty(); });
+}
+
+// Fields beyond the sheet's last column are kept, joined into that column.
+void FoldExtraColumns(TabRecord& fields) {
+  if (fields.size() <= kMaxColumns) {
+    return;
+  }
+  std::string& last = fields[kMaxColumns - 1];
+  for (std::size_t i = kMaxColumns; i < fields.size(); ++i) {
+    last += '\t';
+    last += fields[i];
+  }
+  fields.resize(kMaxColumns);
+}
+
+// Calls `on_record(row, fields)` for every record of the results file, row counted from 0.
+template <typename OnRecord>
+void ForEachRecord(const std::string& results_path, OnRecord on_record) {
+  TResultsFileSource file(results_path);
+  TTabRecordReader reader(
+      [&file](char* buffer, std::size_t size) { return file.Read(buffer, size); });
+  TabRecord fields;
+  for (std::size_t row = 0; reader.NextRecord(fields); ++row) {
+    FoldExtraColumns(fields);
+    on_record(row, fields);
+  }
+}
+
+struct TSheetPlan {
+  std::size_t UsedRows = 0;
+  std::vector<std::size_t> Widths;  // longest value per column, in characters
+};
+
+// The first pass: column widths have to be set before the first row in constant-memory mode,
+// and a file the sheet cannot hold is refused before anything is written.
+TSheetPlan PlanSheet(const std::string& results_path) {
+  TSheetPlan plan;
+  ForEachRecord(results_path, [&](std::size_t row, const TabRecord& fields) {
+    if (IsEmptyRecord(fields)) {
+      return;
+    }
+    if (row >= kMaxRows) {
+      throw std::runtime_error("Файл результатов " + results_path + " содержит больше " +
+                               std::to_string(kMaxRows) +
+                               " строк, столько не помещается на лист книги");
+    }
+    plan.UsedRows = row + 1;
+    if (plan.Widths.size() < fields.size()) {
+      plan.Widths.resize(fields.size(), 0);
+    }
+    for (std::size_t column = 0; column < fields.size(); ++column) {
+      std::size_t width = MakeCellText(fields[column]).Width;
+      if (row == 0) {
+        width += kFilterButtonWidth;
+      }
+      plan.Widths[column] = std::max(plan.Widths[column], width);
+    }
+  });
+  return plan;
+}
+
+// A new file beside the workbook; removed again unless the finished workbook is moved over it.
+class TPartFile {
+ public:
+  explicit TPartFile(const std::string& workbook_path) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      path_ = workbook_path + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) +
+              ".part";
+      const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        ::close(fd);
+        return;
+      }
+      if (errno != EEXIST) {
+        throw SaveError(workbook_path, SystemMessage(errno));
+      }
+    }
+    throw SaveError(workbook_path, SystemMessage(EEXIST));
+  }
+  TPartFile(const TPartFile&) = delete;
+  TPartFile& operator=(const TPartFile&) = delete;
+  ~TPartFile() {
+    if (!moved_) {
+      ::unlink(path_.c_str());
+    }
+  }
+
+  const std::string& Path() const { return path_; }
+
+  void MoveTo(const std::string& workbook_path) {
+    if (::rename(path_.c_str(), workbook_path.c_str()) != 0) {
+      throw SaveError(workbook_path, SystemMessage(errno));
+    }
+    moved_ = true;
+  }
+
+ private:
+  std::string path_;
+  bool moved_ = false;
+};
+
+struct WorkbookDeleter {
+  void operator()(lxw_workbook* workbook) const { lxw_workbook_free(workbook); }
+};
+using WorkbookPtr = std::unique_ptr<lxw_workbook, WorkbookDeleter>;
+
+void Check(lxw_error error, const std::string& workbook_path) {
+  if (error != LXW_NO_ERROR) {
+    throw SaveError(workbook_path, lxw_strerror(error));
+  }
+}
+
+// The sheet is named after the results file, as a text import names it.
+lxw_worksheet* AddSheet(lxw_workbook* workbook, const std::string& results_path) {
+  std::string name = std::filesystem::path(results_path).stem().string();
+  if (name.size() > 31) {
+    name.clear();  // too long for a sheet name: the default name instead
+  }
+  if (!name.empty() && workbook_validate_sheet_name(workbook, name.c_str()) == LXW_NO_ERROR) {
+    return workbook_add_worksheet(workbook, name.c_str());
+  }
+  return workbook_add_worksheet(workbook, nullptr);
+}
+
+}  // namespace
+
+WorkbookSummary ExportResultsWorkbook(const std::string& results_path,
+                                      const std::string& workbook_path) {
+  const TSheetPlan plan = PlanSheet(results_path);
+
+  TPartFile part(workbook_path);
+  // Temporary data goes beside the workbook, not to a /tmp that may live in memory.
+  std::string temp_folder = std::filesystem::path(part.Path()).parent_path().string();
+  if (temp_folder.empty()) {
+    temp_folder = ".";
+  }
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_TRUE;
+  options.tmpdir = temp_folder.data();
+  WorkbookPtr workbook(workbook_new_opt(part.Path().c_str(), &options));
+  if (!workbook) {
+    throw SaveError(workbook_path, lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED));
+  }
+  lxw_worksheet* sheet = AddSheet(workbook.get(), results_path);
+  lxw_format* header_format = workbook_add_format(workbook.get());
+  if (sheet == nullptr || header_format == nullptr) {
+    throw SaveError(workbook_path, lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED));
+  }
+  format_set_bold(header_format);
+
+  for (std::size_t column = 0; column < plan.Widths.size(); ++column) {
+    const double width =
+        std::clamp(static_cast<double>(plan.Widths[column]) + 1, kMinColumnWidth, kMaxColumnWidth);
+    Check(worksheet_set_column(sheet, static_cast<lxw_col_t>(column),
+                               static_cast<lxw_col_t>(column), width, nullptr),
+          workbook_path);
+  }
+  Check(worksheet_autofilter(sheet, 0, 0, 0, kFilterLastColumn), workbook_path);
+  worksheet_freeze_panes(sheet, 1, 0);
+
+  WorkbookSummary summary;
+  ForEachRecord(results_path, [&](std::size_t row, const TabRecord& fields) {
+    if (IsEmptyRecord(fields)) {
+      return;
+    }
+    if (row >= kMaxRows) {
+      throw ReadError(results_path, "файл изменился во время чтения");
+    }
+    summary.UsedRows = static_cast<long long>(row) + 1;
+    for (std::size_t column = 0; column < fields.size(); ++column) {
+      if (fields[column].empty()) {
+        continue;
+      }
+      const TCellText cell = MakeCellText(fields[column]);
+      if (cell.Truncated) {
+        ++summary.TruncatedCells;
+      }
+      // Always a string cell: a leading "=", "+" or zero must reach the operator unchanged.
+      Check(
+          worksheet_write_string(sheet, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column),
+                                 cell.Text.c_str(), row == 0 ? header_format : nullptr),
+          workbook_path);
+    }
+  });
+
+  // workbook_close frees the workbook whatever it returns.
+  Check(workbook_close(workbook.release()), workbook_path);
+  part.MoveTo(workbook_path);
+  return summary;
+}
+
+long long ConvertResultsToWorkbook(const std::string& results_path,
+                                   const std::string& workbook_path) {
+  return ExportResultsWorkbook(results_path, workbook_path).UsedRows;
+}
+
+namespace {
+
+// The program's full path from PATH; empty when there is none. Empty PATH entries (the current
+// folder) are skipped on purpose.
+std::string FindProgram(const std::string& name) {
+  const char* path_variable = std::getenv("PATH");
+  const std::string search =
+      path_variable != nullptr ? path_variable : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= search.size()) {
+    const std::size_t end = std::min(search.find(':', start), search.size());
+    const std::string folder = search.substr(start, end - start);
+    if (!folder.empty()) {
+      const std::string candidate = folder + "/" + name;
+      struct stat info {};
+      if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+          ::access(candidate.c_str(), X_OK) == 0) {
+        return candidate;
+      }
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+}  // namespace
+
+void OpenWithDesktop(const std::string& path) noexcept {
+  try {
+    const std::string program = FindProgram("xdg-open");
+    if (program.empty()) {
+      return;
+    }
+    // A name starting with "-" would be taken for an option.
+    const std::string argument = !path.empty() && path[0] == '-' ? "./" + path : path;
+    std::vector<char*> argv = {const_cast<char*>(program.c_str()),
+                               const_cast<char*>(argument.c_str()), nullptr};
+
+    // Everything after fork uses only async-signal-safe calls: the caller may run threads.
+    // The middle process starts a new session, starts the opener and exits at once, so the
+    // opener is adopted by init and the caller neither waits for it nor leaves a zombie.
+    const pid_t middle = ::fork();
+    if (middle < 0) {
+      return;
+    }
+    if (middle == 0) {
+      ::setsid();
+      const pid_t opener = ::fork();
+      if (opener == 0) {
+        const int null_fd = ::open("/dev/null", O_RDWR);
+        if (null_fd >= 0) {
+          ::dup2(null_fd, STDIN_FILENO);
+          ::dup2(null_fd, STDOUT_FILENO);
+          ::dup2(null_fd, STDERR_FILENO);
+        }
+        ::close_range(3, ~0U, 0);  // descriptors the caller forgot to mark close-on-exec
+        sigset_t no_signals;
+        ::sigemptyset(&no_signals);
+        ::sigprocmask(SIG_SETMASK, &no_signals, nullptr);
+        struct sigaction default_action {};
+        default_action.sa_handler = SIG_DFL;
+        ::sigaction(SIGPIPE, &default_action, nullptr);
+        ::execve(argv[0], argv.data(), environ);
+        ::_exit(127);
+      }
+      ::_exit(opener < 0 ? 1 : 0);
+    }
+    while (::waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  } catch (...) {
+    // Opening the workbook is a courtesy; nothing about it is reported.
+  }
+}
+
+}  // namespace mirava::output
