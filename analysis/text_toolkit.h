@@ -20,7 +20,8 @@ std::string_view ExtractBetween(std::string_view source, std::string_view start,
                                 std::string_view middle, std::string_view end);
 
 // Position of the last occurrence of `needle` lying wholly within the first `limit` units of
-// `text` (a code 0 ends the text); 0 when there is none or when limit <= 0.
+// `text` (a code 0 ends the text); 0 when there is none or when limit <= 0. Occurrences may
+// overlap. The byte versions below count positions and limits in bytes.
 std::size_t LastPosBefore(std::u16string_view needle, std::u16string_view text, long long limit);
 std::size_t LastPosBefore(std::string_view needle, std::string_view text, long long limit);
 
@@ -46,7 +47,8 @@ std::u16string SanitizeQuotes(std::u16string_view text);
 // Every high surrogate dropped together with the unit after it (a trailing one stays).
 std::u16string RemoveSurrogatePairs(std::u16string_view text);
 
-// Percent-decoding up to the first "&": UTF-8 when the bytes are well-formed, else Windows-1251.
+// Percent-decoding up to the first "&": each unit is cut to its low 8 bits, "+" is a space, "%"
+// takes the next two units as hex; UTF-8 when the bytes are well-formed, else Windows-1251.
 std::u16string PercentDecode(std::u16string_view text);
 
 }  // namespace mirava::analysis
