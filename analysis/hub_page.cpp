@@ -1,0 +1,32 @@
+#include "analysis/hub_page.h"
+
+#include "analysis/page_pieces.h"
+#include "analysis/text_toolkit.h"
+
+namespace mirava::analysis {
+
+void AnalyzeHubPage(std::string_view page, std::string_view region_marker, IPageSink& sink) {
+  constexpr std::string_view kLinkOpener = "<a href=\"";
+  const std::string_view region = ExtractBetween(page, region_marker, "", "\"footer-container\"");
+
+  ForwardSearch openers(region, kLinkOpener);
+  ForwardSearch quotes(region, "\"");
+  // The region's start moves past "<a hre" of each link taken, so the next turn finds the next
+  // opener; no opener can begin inside the part passed over.
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t opener = openers.From(start);
+    if (opener == std::string_view::npos) {
+      break;
+    }
+    const std::size_t value = opener + kLinkOpener.size();
+    const std::size_t quote = quotes.From(value);
+    start = opener + 6;
+    if (quote == std::string_view::npos || quote == value) {
+      continue;
+    }
+    sink.EnqueuePage(NormalizedUtf8(region.substr(value, quote - value)));
+  }
+}
+
+}  // namespace mirava::analysis
