@@ -1,0 +1,205 @@
+#pragma once
+// What the coordinator's tests share: a recording window on its own thread, a fake clock (the
+// loop's sleeps and the automatic pause take no real time), a temporary folder as the
+// executable's folder, a request mutex of the test's own, and a fast-failing fetch.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/platform/named_lock.h"
+#include "engine/scraper.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/test_window.h"
+
+namespace mirava::testing {
+
+// A generous bound for anything a run does: no test waits this long unless it is broken.
+inline constexpr std::chrono::seconds kRunTimeout{60};
+
+inline bool WaitFor(const std::function<bool()>& condition,
+                    std::chrono::milliseconds timeout = kRunTimeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// The run has freed itself: its thread let go of the last reference.
+inline bool WaitUntilGone(const std::weak_ptr<engine::TScraper>& run,
+                          std::chrono::milliseconds timeout = kRunTimeout) {
+  return WaitFor([&] { return run.expired(); }, timeout);
+}
+
+inline std::string ReadFileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+// Records every hint the bar was given, on top of the test window's bar.
+class HintRecordingProgress final : public engine::IProgressView {
+ public:
+  explicit HintRecordingProgress(std::shared_ptr<engine::IProgressView> bar)
+      : bar_(std::move(bar)) {}
+  void SetMaximum(int maximum) override { bar_->SetMaximum(maximum); }
+  void SetPosition(int position) override { bar_->SetPosition(position); }
+  int Position() const override { return bar_->Position(); }
+  int Maximum() const override { return bar_->Maximum(); }
+  void SetHint(const std::string& hint) override {
+    bar_->SetHint(hint);
+    std::lock_guard<std::mutex> guard(mutex_);
+    hints_.push_back(hint);
+  }
+  std::vector<std::string> Hints() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return hints_;
+  }
+
+ private:
+  std::shared_ptr<engine::IProgressView> bar_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> hints_;
+};
+
+class ScraperTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kStamp = "10.12.2026 12:00:00";
+  static constexpr std::uint32_t kStartTick = 1000000;
+  static constexpr int kAutoPauseMs = 30000;
+
+  ScraperTest() {
+    static std::atomic<int> counter{0};
+    const std::string unique =
+        std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    folder_ = std::filesystem::temp_directory_path() / ("mirava-scraper-test-" + unique);
+    std::filesystem::create_directories(folder_);
+    mutex_name_ = "MiravaParserMutex-test-" + unique;
+    window.dispatcher->SetTimestamp(kStamp);
+    window.SetLimit(1);
+    window.SetInterval(0);
+  }
+
+  ~ScraperTest() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+    std::filesystem::remove(engine::platform::NamedLockPath(mutex_name_), ignored);
+  }
+
+  std::string Folder() const { return folder_.string() + "/"; }
+
+  engine::RunEnvironment Environment() {
+    engine::RunEnvironment environment;
+    environment.ExeFolder = Folder();
+    environment.Clock = clock;
+    environment.Dispatcher = window.dispatcher;
+    environment.Pacing = pacing;
+    environment.Rotation = rotation;
+    environment.RequestMutexName = mutex_name_;
+    environment.Fetch.MaxAttempts = 1;
+    environment.Fetch.ConnectTimeoutMs = 5000;
+    environment.Fetch.ReadTimeoutMs = 5000;
+    environment.AutoPauseMs = kAutoPauseMs;
+    auto opened = opened_;
+    environment.OpenWorkbook = [opened](const std::string& path) {
+      std::lock_guard<std::mutex> guard(opened->mutex);
+      opened->paths.push_back(path);
+    };
+    return environment;
+  }
+
+  engine::WindowControls Controls() {
+    engine::WindowControls controls = window.Controls();
+    progress = std::make_shared<HintRecordingProgress>(controls.ProgressBar);
+    controls.ProgressBar = progress;
+    return controls;
+  }
+
+  // Creates and starts a run; the test keeps only a weak reference, as the window does.
+  std::weak_ptr<engine::TScraper> StartRun(
+      engine::RunEnvironment environment, std::optional<engine::WindowControls> controls = {},
+      const std::function<void(engine::TScraper&)>& before_start = {}) {
+    std::shared_ptr<engine::TScraper> run = engine::TScraper::Create(std::move(environment));
+    run->Controls = controls ? *controls : Controls();
+    if (before_start) {
+      before_start(*run);
+    }
+    run->Start();
+    return run;
+  }
+  std::weak_ptr<engine::TScraper> StartRun() { return StartRun(Environment()); }
+
+  // Runs `action` on the run if it still exists.
+  static void With(const std::weak_ptr<engine::TScraper>& run,
+                   const std::function<void(engine::TScraper&)>& action) {
+    if (auto alive = run.lock()) {
+      action(*alive);
+    }
+  }
+  static bool Holds(const std::weak_ptr<engine::TScraper>& run,
+                    const std::function<bool(const engine::TScraper&)>& test) {
+    auto alive = run.lock();
+    return alive && test(*alive);
+  }
+
+  std::string Line(const std::string& message) const {
+    return std::string(kStamp) + ": " + message;
+  }
+
+  std::string ResultsPath() const {
+    return Folder() + "data" + std::to_string(kStartTick) + ".tab";
+  }
+  std::string WorkbookPath() const {
+    return Folder() + "data" + std::to_string(kStartTick) + ".xlsx";
+  }
+  std::string LogPath() const { return Folder() + "log" + std::to_string(kStartTick) + ".txt"; }
+
+  std::vector<std::string> OpenedWorkbooks() const {
+    std::lock_guard<std::mutex> guard(opened_->mutex);
+    return opened_->paths;
+  }
+
+  // Log lines that contain `text`.
+  int CountLines(const std::string& text) const {
+    int count = 0;
+    for (const auto& line : window.Log()) {
+      count += line.find(text) != std::string::npos ? 1 : 0;
+    }
+    return count;
+  }
+
+  TestWindow window;
+  std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>(kStartTick);
+  std::shared_ptr<engine::PacingState> pacing = std::make_shared<engine::PacingState>();
+  std::shared_ptr<engine::ProxyRotation> rotation = std::make_shared<engine::ProxyRotation>();
+  std::shared_ptr<HintRecordingProgress> progress;
+
+ private:
+  struct Opened {
+    std::mutex mutex;
+    std::vector<std::string> paths;
+  };
+  std::filesystem::path folder_;
+  std::string mutex_name_;
+  std::shared_ptr<Opened> opened_ = std::make_shared<Opened>();
+};
+
+}  // namespace mirava::testing
