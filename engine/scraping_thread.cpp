@@ -1,12 +1,35 @@
 #include "engine/scraping_thread.h"
 
 #include <algorithm>
+#include <exception>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
+#include "engine/http_client.h"
 #include "engine/log_line.h"
 
 namespace mirava::engine {
+
+namespace {
+
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+std::string ReplaceEvery(std::string_view text, std::string_view old_text,
+                         std::string_view new_text) {
+  std::string replaced;
+  std::size_t from = 0;
+  for (std::size_t found; (found = text.find(old_text, from)) != std::string_view::npos;
+       from = found + old_text.size()) {
+    replaced.append(text.substr(from, found - from)).append(new_text);
+  }
+  replaced.append(text.substr(from));
+  return replaced;
+}
+
+}  // namespace
 
 TScrapingThread::TScrapingThread(std::shared_ptr<const WorkerServices> services)
     : services_(std::move(services)) {}
@@ -23,20 +46,154 @@ void TScrapingThread::Start() {
 }
 
 void TScrapingThread::Execute() {
-  // Fetching comes next; for now the worker only hands itself over.
-  std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
-  auto& running = Lists->RunningList;
-  const auto found = std::find(running.begin(), running.end(), this);
-  if (found != running.end()) {
-    running.erase(found);
+  // Released only after the hand-off: the client belongs to this thread, not to the fields the
+  // coordinator reads.
+  std::unique_ptr<HttpClient> client;
+  try {
+    const FetchSettings& fetch = services_->Fetch;
+    HttpClientOptions options;
+    options.ConnectTimeoutMs = fetch.ConnectTimeoutMs;
+    options.ReadTimeoutMs = fetch.ReadTimeoutMs;
+    options.TrustStore = fetch.TrustStore;
+    options.MaxBodyBytes = fetch.MaxBodyBytes;
+    // The Referer of every request stays the address the worker started with.
+    client = std::make_unique<HttpClient>(std::move(options), url);
+    result = 0;
+    RunAttempts(*client);
+  } catch (...) {
+    // A failure outside the attempt handling ends the worker with the outcome it has so far.
   }
-  Lists->FinishedList.push_back(this);
+  HandOff();
+}
+
+void TScrapingThread::RunAttempts(HttpClient& client) {
+  const FetchSettings& fetch = services_->Fetch;
+  ProxySettings proxy_settings;  // what ApplyProxy left from earlier attempts stays
+  int attempts = 0;
+  while (attempts < fetch.MaxAttempts) {
+    if (StopRequested()) {
+      return;
+    }
+    HttpResult failure;
+    try {
+      AddLog("Запускаем " + url);
+      html.clear();
+      ++attempts;
+      if (StopRequested()) {
+        return;
+      }
+      std::string body;  // the response buffer of this attempt
+      if (StopRequested()) {
+        return;
+      }
+      HttpResult response = Send(client, proxy_settings, body);
+      if (response.Ok) {
+        // A response that returns after a stop is not used.
+        if (StopRequested()) {
+          return;
+        }
+        html = std::move(body);
+        statusText = "успешно";
+        result = 1;
+        return;
+      }
+      failure = std::move(response);
+    } catch (const std::exception& error) {
+      failure = HttpResult{false, error.what(), 0};
+    }
+    if (!HandleFailure(failure, client)) {
+      return;
+    }
+  }
+}
+
+HttpResult TScrapingThread::Send(HttpClient& client, ProxySettings& proxy_settings,
+                                 std::string& body) {
+  const WorkerServices& services = *services_;
+  if (!UseProxy) {
+    // The turn ends when this scope does, request failed or not: LastRequestTick moves and the
+    // lock is released before the failure is handled.
+    RequestTurn turn(*services.RequestMutex, *services.Pacing, *services.Clock, RequestInterval,
+                     stop_, services.Fetch.PollMs);
+    return client.Get(url, body);
+  }
+  ApplyProxy(proxy_settings, proxy);
+  client.SetProxy(proxy_settings);
+  HttpResult response = client.Get(url, body);
+  if (!response.Ok) {
+    if (Contains(response.FailureText, "Gracefully")) {
+      // A proxy that dropped the connection gets one more try at once, within the attempt.
+      response = client.Get(url, body);
+    } else {
+      response.FailureText = "retry";
+    }
+  }
+  if (response.Ok) {
+    MarkProxiedRequest(*services.Pacing, *services.Clock);
+  }
+  return response;
+}
+
+bool TScrapingThread::HandleFailure(const HttpResult& failure, HttpClient& client) {
+  const WorkerServices& services = *services_;
+  const FetchSettings& fetch = services.Fetch;
+  result = -1;
+  statusText = "ERROR_" + (failure.FailureText.empty() ? std::to_string(failure.StatusCode)
+                                                       : failure.FailureText);
+  AddLog("Ответ сайта для " + url + ": " + statusText);
+  client.DropConnection();
+
+  // The rules below are separate tests; one failure can meet several of them.
+  if (failure.StatusCode == 403 || Contains(statusText, "403 Forbidden")) {
+    services.Clock->SleepMs(fetch.RefusalPauseMs);
+  }
+  bool go_on = true;
+  if (Contains(statusText, "Not Found")) {
+    // The site moved some subdivisions; try the newer address shape before giving up.
+    if (Contains(url, "/metro/")) {
+      url = ReplaceEvery(url, "/metro/", "/rayon/");
+    } else if (Contains(url, "/type/")) {
+      url = ReplaceEvery(url, "/type/", "/type-");
+    } else {
+      go_on = false;
+    }
+  }
+  if (failure.StatusCode == 429 && !UseProxy) {
+    AddLog("Делаем паузу 5 минут");
+    // Every direct request of any worker moves LastRequestTick, so the pause lasts until the
+    // site has had that long without one.
+    while (!StopRequested() &&
+           platform::TickDiff(services.Clock->TickCount(),
+                              services.Pacing->LastRequestTick.load()) < fetch.RateLimitPauseMs) {
+      services.Clock->SleepMs(fetch.PollMs);
+    }
+  }
+  if (UseProxy && services.Proxies && services.Rotation) {
+    if (auto next = NextProxy(*services.Proxies, *services.Rotation)) {
+      proxy = std::move(*next);
+    }
+  }
+  return go_on;
+}
+
+void TScrapingThread::HandOff() {
+  try {
+    std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
+    auto& running = Lists->RunningList;
+    const auto found = std::find(running.begin(), running.end(), this);
+    if (found != running.end()) {
+      running.erase(found);
+    }
+    Lists->FinishedList.push_back(this);
+  } catch (...) {
+    // Only running out of memory gets here; the thread must still end.
+  }
 }
 
 void TScrapingThread::AddLog(const std::string& message) {
-  services_->Dispatcher->RunOnWindowThread([&] {
-    LogsMemo->AppendLine(
-        FormatWorkerLogLine(services_->Dispatcher->LogTimestamp(), proxy, message));
+  IWindowDispatcher& dispatcher = *services_->Dispatcher;
+  dispatcher.RunOnWindowThread([&] {
+    LogsMemo->AppendLine(FormatWorkerLogLine(dispatcher.LogTimestamp(), proxy, message));
   });
 }
 

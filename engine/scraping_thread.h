@@ -18,6 +18,8 @@
 namespace mirava::engine {
 
 class TlsTrustStore;
+class HttpClient;
+struct HttpResult;
 
 // Request profile values that tests shorten, and the waits of the failure rules.
 struct FetchSettings {
@@ -67,12 +69,22 @@ class TScrapingThread {
   std::uint32_t RequestInterval = 0;  // milliseconds
 
   // Outcome, read by the coordinator once it has found the worker on FinishedList.
-  int result = 0;    // 1 fetched, -1 last attempt failed, 0 stopped before any attempt ended
-  std::string html;  // the page's UTF-8 bytes as received (after gzip/deflate) when result is 1
+  int result = 0;  // 1 fetched, -1 last attempt failed, 0 stopped before any attempt ended
+  // The page's bytes as received (after gzip/deflate) when result is 1. Kept as UTF-8 bytes, not
+  // decoded: the page readers search the bytes and decode only the pieces they cut out.
+  std::string html;
   std::string statusText;  // "успешно", or "ERROR_" and the failure text
 
  private:
   void Execute();
+  void RunAttempts(HttpClient& client);
+  // One request, paced (direct) or through the current proxy.
+  HttpResult Send(HttpClient& client, ProxySettings& proxy_settings, std::string& body);
+  // False when the page-missing rule gives up.
+  bool HandleFailure(const HttpResult& failure, HttpClient& client);
+  // From RunningList to FinishedList; the last thing that touches the fields.
+  void HandOff();
+  // Runs on the window thread and waits: one line in LogsMemo.
   void AddLog(const std::string& message);
 
   std::shared_ptr<const WorkerServices> services_;
