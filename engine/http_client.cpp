@@ -60,6 +60,16 @@ void SetOption(CURL* easy, CURLoption option, Value value) {
   }
 }
 
+std::string PercentEncoded(CURL* easy, const std::string& text) {
+  char* escaped = curl_easy_escape(easy, text.data(), static_cast<int>(text.size()));
+  if (escaped == nullptr) {
+    throw std::runtime_error("Ошибка настройки HTTP-клиента: нет памяти");
+  }
+  std::string result(escaped);
+  curl_free(escaped);
+  return result;
+}
+
 std::string_view WithoutLineEnd(std::string_view line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
     line.remove_suffix(1);
@@ -366,9 +376,10 @@ void HttpClient::SetProxy(const ProxySettings& proxy) {
     SetOption(easy, CURLOPT_PROXYUSERNAME, static_cast<char*>(nullptr));
     SetOption(easy, CURLOPT_PROXYPASSWORD, static_cast<char*>(nullptr));
   } else {
-    // Separate options: the user name and password are taken as they are, ":" and "%" included.
-    SetOption(easy, CURLOPT_PROXYUSERNAME, proxy.UserName.c_str());
-    SetOption(easy, CURLOPT_PROXYPASSWORD, proxy.Password.c_str());
+    // Separate options keep a ":" in either; libcurl still percent-decodes both, so they go in
+    // percent-encoded to arrive exactly as written.
+    SetOption(easy, CURLOPT_PROXYUSERNAME, PercentEncoded(easy, proxy.UserName).c_str());
+    SetOption(easy, CURLOPT_PROXYPASSWORD, PercentEncoded(easy, proxy.Password).c_str());
   }
   impl_->proxy_url = std::move(url);
   impl_->proxy_user = proxy.UserName;

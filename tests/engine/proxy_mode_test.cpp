@@ -1,0 +1,294 @@
+// The worker in proxy mode. Fake sites stand in for proxies where only the rotation and the
+// failure rules matter (a plain-HTTP proxy request reaches them in absolute form); Debian's
+// tinyproxy checks that credentials and CONNECT tunnels work with a real proxy.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/http_client.h"
+#include "engine/scraping_thread.h"
+#include "tests/engine/worker_fixture.h"
+#include "tests/support/fake_site.h"
+#include "tests/support/tinyproxy.h"
+
+namespace mirava::testing::worker {
+namespace {
+
+std::string Base64(std::string_view text) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string encoded;
+  std::size_t i = 0;
+  for (; i + 2 < text.size(); i += 3) {
+    const unsigned value = (static_cast<unsigned char>(text[i]) << 16) |
+                           (static_cast<unsigned char>(text[i + 1]) << 8) |
+                           static_cast<unsigned char>(text[i + 2]);
+    encoded += {kAlphabet[(value >> 18) & 63], kAlphabet[(value >> 12) & 63],
+                kAlphabet[(value >> 6) & 63], kAlphabet[value & 63]};
+  }
+  if (i + 1 == text.size()) {
+    const unsigned value = static_cast<unsigned char>(text[i]) << 16;
+    encoded += {kAlphabet[(value >> 18) & 63], kAlphabet[(value >> 12) & 63], '=', '='};
+  } else if (i + 2 == text.size()) {
+    const unsigned value = (static_cast<unsigned char>(text[i]) << 16) |
+                           (static_cast<unsigned char>(text[i + 1]) << 8);
+    encoded += {kAlphabet[(value >> 18) & 63], kAlphabet[(value >> 12) & 63],
+                kAlphabet[(value >> 6) & 63], '='};
+  }
+  return encoded;
+}
+
+std::string Endpoint(const FakeSite& proxy) {
+  return "127.0.0.1:" + std::to_string(proxy.Port());
+}
+
+class ProxyModeTest : public WorkerTest {
+ protected:
+  void UseProxies(std::vector<std::string> entries) {
+    services_->Proxies = std::make_shared<const engine::ProxyList>(std::move(entries));
+  }
+
+  std::unique_ptr<engine::TScrapingThread> MakeProxiedWorker(const std::string& url,
+                                                             const std::string& proxy) {
+    auto worker = MakeWorker(url);
+    worker->UseProxy = true;
+    worker->proxy = proxy;
+    // Pacing would hold a direct request for a long time; proxied ones never wait.
+    worker->RequestInterval = 0xFFFFFFF0u;
+    pacing_->LastRequestTick.store(clock_->TickCount() - 5);
+    return worker;
+  }
+
+  std::string ProxyLine(const FakeSite& proxy, const std::string& message) const {
+    return std::string(kStamp) + " (" + Endpoint(proxy) + "): " + message;
+  }
+};
+
+TEST_F(ProxyModeTest, EveryFailedAttemptMovesToTheNextProxy) {
+  FakeSite first, second, third;
+  FakeSite site;  // never reached directly
+  first.SetFallback(FakeResponse::Error(500));
+  second.SetFallback(FakeResponse::Error(404));
+  third.SetFallback(FakeResponse::Page("via third"));
+  const std::string password_spec = "se:cret%41";
+  UseProxies({"u:" + password_spec + "@" + Endpoint(first),
+              "u:" + password_spec + "@" + Endpoint(second),
+              "u:" + password_spec + "@" + Endpoint(third)});
+  const std::string url = site.Url("/msk/metro/park/");
+  auto worker = MakeProxiedWorker(url, "u:" + password_spec + "@" + Endpoint(first));
+  RunToEnd(*worker);
+
+  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->html, "via third");
+  EXPECT_EQ(worker->url, url) << "a 404 through a proxy is only a 'retry'";
+  EXPECT_EQ(Log(), (std::vector<std::string>{
+                       ProxyLine(first, "Запускаем " + url),
+                       ProxyLine(first, "Ответ сайта для " + url + ": ERROR_retry"),
+                       ProxyLine(second, "Запускаем " + url),
+                       ProxyLine(second, "Ответ сайта для " + url + ": ERROR_retry"),
+                       ProxyLine(third, "Запускаем " + url),
+                   }));
+  EXPECT_EQ(site.RequestCount(), 0u);
+  for (const FakeSite* proxy : {&first, &second, &third}) {
+    const auto requests = proxy->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Target, url);
+    // User name and password reach the proxy unchanged, ":" and "%" included.
+    EXPECT_EQ(requests[0].Header("Proxy-Authorization"), "Basic " + Base64("u:" + password_spec));
+  }
+  // Neither pacing nor a pause: the clock never slept. A success marks the last request.
+  EXPECT_TRUE(clock_->Sleeps().empty());
+  EXPECT_EQ(pacing_->LastRequestTick.load(), clock_->TickCount());
+}
+
+TEST_F(ProxyModeTest, RateLimitDoesNotPauseButRefusalStillDoes) {
+  FakeSite first, second, third, site;
+  first.SetFallback(FakeResponse::Error(429));
+  second.SetFallback(FakeResponse::Error(403));
+  third.SetFallback(FakeResponse::Page("ok"));
+  UseProxies({"@" + Endpoint(first), "@" + Endpoint(second), "@" + Endpoint(third)});
+  auto worker = MakeProxiedWorker(site.Url("/page"), "@" + Endpoint(first));
+  RunToEnd(*worker);
+
+  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(CountLines("Делаем паузу"), 0u);
+  EXPECT_EQ(CountLines("ERROR_retry"), 2u);
+  // The status code still decides the refusal pause.
+  EXPECT_EQ(clock_->Sleeps(), std::vector<std::uint32_t>{400});
+  EXPECT_EQ(first.RequestCount(), 1u);
+  EXPECT_EQ(second.RequestCount(), 1u);
+  EXPECT_EQ(third.RequestCount(), 1u);
+}
+
+TEST_F(ProxyModeTest, NotFoundThroughAProxyIsRetriedFiftyTimes) {
+  FakeSite proxy, site;
+  UseProxies({"@" + Endpoint(proxy)});
+  const std::string url = site.Url("/msk/metro/park/");
+  auto worker = MakeProxiedWorker(url, "@" + Endpoint(proxy));
+  RunToEnd(*worker);
+  EXPECT_EQ(worker->result, -1);
+  EXPECT_EQ(worker->statusText, "ERROR_retry");
+  EXPECT_EQ(worker->url, url);
+  EXPECT_EQ(proxy.RequestCount(), 50u);
+}
+
+TEST_F(ProxyModeTest, ClosedConnectionIsRepeatedAtOnceWithinTheAttempt) {
+  FakeSite first, second, site;
+  first.ServeSequence("/page", {FakeResponse::Close(), FakeResponse::Page("second try")});
+  UseProxies({"@" + Endpoint(first), "@" + Endpoint(second)});
+  auto worker = MakeProxiedWorker(site.Url("/page"), "@" + Endpoint(first));
+  RunToEnd(*worker);
+  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->html, "second try");
+  EXPECT_EQ(CountLines("Запускаем"), 1u);
+  EXPECT_EQ(first.RequestCount(), 2u);
+  EXPECT_EQ(second.RequestCount(), 0u);
+}
+
+TEST_F(ProxyModeTest, FailedRepeatKeepsItsOwnTextAndItsRules) {
+  FakeSite first, second, site;
+  first.ServeSequence("/msk/metro/park/", {FakeResponse::Close(), FakeResponse::Error(404)});
+  second.SetFallback(FakeResponse::Page("district"));
+  UseProxies({"@" + Endpoint(first), "@" + Endpoint(second)});
+  auto worker = MakeProxiedWorker(site.Url("/msk/metro/park/"), "@" + Endpoint(first));
+  RunToEnd(*worker);
+
+  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(CountLines("ERROR_HTTP/1.1 404 Not Found"), 1u);
+  // The page-missing rule applied to the repeat's own failure text.
+  EXPECT_EQ(worker->url, site.Url("/msk/rayon/park/"));
+  ASSERT_EQ(second.RequestCount(), 1u);
+  EXPECT_EQ(second.Requests()[0].Path, "/msk/rayon/park/");
+}
+
+TEST_F(ProxyModeTest, EmptyProxyGoesDirectlyWithoutPacing) {
+  FakeSite site;
+  site.Serve("/page", FakeResponse::Page("direct"));
+  auto worker = MakeProxiedWorker(site.Url("/page"), "");
+  RunToEnd(*worker);
+  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(site.Requests().at(0).Target, "/page");
+  EXPECT_EQ(Log(),
+            std::vector<std::string>{std::string(kStamp) + ": Запускаем " + site.Url("/page")});
+  EXPECT_TRUE(clock_->Sleeps().empty());
+}
+
+TEST_F(ProxyModeTest, EveryFormOfSpecificationCarriesItsCredentials) {
+  FakeSite proxy, site;
+  proxy.SetFallback(FakeResponse::Page("ok"));
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"alice:wonder@" + Endpoint(proxy), "alice:wonder"},
+      {"http://alice:wonder@" + Endpoint(proxy), "alice:wonder"},
+      {Endpoint(proxy) + ";alice;wonder", "alice:wonder"},
+  };
+  for (const auto& [spec, credentials] : cases) {
+    SCOPED_TRACE(spec);
+    auto worker = MakeProxiedWorker(site.Url("/page"), spec);
+    RunToEnd(*worker);
+    EXPECT_EQ(worker->result, 1);
+    EXPECT_EQ(proxy.Requests().back().Header("Proxy-Authorization"),
+              "Basic " + Base64(credentials));
+    for (const auto& line : Log()) {
+      EXPECT_EQ(line.find("wonder"), std::string::npos) << "a password in the log: " << line;
+    }
+    ForgetFinished();
+  }
+}
+
+class TinyProxyTest : public ProxyModeTest {
+ protected:
+  void SetUp() override {
+    if (!TinyProxy::Available()) {
+      GTEST_SKIP() << TinyProxy::kProgram << " is not installed";
+    }
+  }
+};
+
+TEST_F(TinyProxyTest, CredentialsInEveryFormReachTheSiteThroughTheProxy) {
+  FakeSite site;
+  site.Serve("/moskva/kafe/", FakeResponse::Page("through the proxy"));
+  TinyProxy proxy("mirava", "s3cret", {});
+  const std::string endpoint = "127.0.0.1:" + std::to_string(proxy.Port());
+  for (const std::string& spec : {"mirava:s3cret@" + endpoint, "http://mirava:s3cret@" + endpoint,
+                                  endpoint + ";mirava;s3cret"}) {
+    SCOPED_TRACE(spec);
+    auto worker = MakeProxiedWorker(site.Url("/moskva/kafe/"), spec);
+    RunToEnd(*worker);
+    EXPECT_EQ(worker->result, 1) << worker->statusText;
+    EXPECT_EQ(worker->html, "through the proxy");
+    const auto via = site.Requests().back().Header("Via");
+    ASSERT_TRUE(via.has_value()) << "the request did not pass the proxy";
+    EXPECT_NE(via->find("tinyproxy"), std::string::npos);
+    ForgetFinished();
+  }
+}
+
+TEST_F(TinyProxyTest, WrongOrMissingCredentialsAreRefused) {
+  FakeSite site;
+  site.Serve("/page", FakeResponse::Page("secret page"));
+  TinyProxy proxy("mirava", "s3cret", {});
+  engine::HttpClientOptions options;
+  options.ConnectTimeoutMs = 5000;
+  options.ReadTimeoutMs = 10000;
+  // This proxy answers a wrong password with 401 and missing credentials with 407.
+  const std::vector<std::pair<engine::ProxySettings, long>> cases = {
+      {{"127.0.0.1", proxy.Port(), "mirava", "wrong"}, 401},
+      {{"127.0.0.1", proxy.Port(), "", ""}, 407},
+  };
+  for (const auto& [settings, status] : cases) {
+    SCOPED_TRACE(status);
+    engine::HttpClient client(options, site.Url("/page"));
+    client.SetProxy(settings);
+    std::string body;
+    const engine::HttpResult result = client.Get(site.Url("/page"), body);
+    EXPECT_FALSE(result.Ok);
+    EXPECT_EQ(result.StatusCode, status);
+    EXPECT_NE(result.FailureText.find(std::to_string(status)), std::string::npos)
+        << result.FailureText;
+  }
+  EXPECT_EQ(site.RequestCount(), 0u);
+
+  // The worker sees it as a failed proxied request.
+  auto worker = MakeProxiedWorker(site.Url("/page"),
+                                  "mirava:wrong@127.0.0.1:" + std::to_string(proxy.Port()));
+  Fetch().MaxAttempts = 2;
+  RunToEnd(*worker);
+  EXPECT_EQ(worker->result, -1);
+  EXPECT_EQ(worker->statusText, "ERROR_retry");
+  EXPECT_EQ(site.RequestCount(), 0u);
+}
+
+TEST_F(TinyProxyTest, HttpsPageIsTunnelledWithConnect) {
+  FakeSite site(TestCertificates::Shared());
+  site.Serve("/page", FakeResponse::Page("tunnelled"));
+  TinyProxy proxy("mirava", "s3cret", {site.Port()});
+  const std::string endpoint = "127.0.0.1:" + std::to_string(proxy.Port());
+
+  auto worker = MakeProxiedWorker(site.Url("/page"), "mirava:s3cret@" + endpoint);
+  RunToEnd(*worker);
+  EXPECT_EQ(worker->result, 1) << worker->statusText;
+  EXPECT_EQ(worker->html, "tunnelled");
+  ASSERT_EQ(site.RequestCount(), 1u);
+  EXPECT_EQ(site.Requests()[0].TlsVersion, "TLSv1.2");
+  EXPECT_NE(proxy.LogText().find("CONNECT 127.0.0.1:" + std::to_string(site.Port())),
+            std::string::npos)
+      << proxy.LogText();
+
+  engine::HttpClientOptions options;
+  options.ConnectTimeoutMs = 5000;
+  options.ReadTimeoutMs = 10000;
+  options.TrustStore = engine::TlsTrustStore::FromFile(TestCertificates::Shared().CaFile);
+  engine::HttpClient client(options, site.Url("/page"));
+  client.SetProxy({"127.0.0.1", proxy.Port(), "mirava", "wrong"});
+  std::string body;
+  const engine::HttpResult refused = client.Get(site.Url("/page"), body);
+  EXPECT_FALSE(refused.Ok);
+  EXPECT_EQ(refused.StatusCode, 401) << "the refused tunnel's code";
+  EXPECT_FALSE(refused.FailureText.empty());
+  EXPECT_EQ(site.RequestCount(), 1u);
+}
+
+}  // namespace
+}  // namespace mirava::testing::worker
