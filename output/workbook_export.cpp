@@ -30,9 +30,9 @@ constexpr std::size_t kMaxCellUnits = 32767;  // the sheet's limit, in UTF-16 un
 constexpr std::size_t kMaxRows = LXW_ROW_MAX;
 constexpr std::size_t kMaxColumns = LXW_COL_MAX;
 constexpr lxw_col_t kFilterLastColumn = 11;  // L: the twelve columns of a results row
-constexpr double kMinColumnWidth = 8;
-constexpr double kMaxColumnWidth = 60;
-constexpr double kFilterButtonWidth = 3;  // room for the header's drop-down arrow
+constexpr std::size_t kMinColumnWidth = 8;
+constexpr std::size_t kMaxColumnWidth = 60;
+constexpr std::size_t kFilterButtonWidth = 3;  // room for the header's drop-down arrow
 
 std::string SystemMessage(int error) {
   return std::generic_category().message(error);
@@ -82,7 +82,6 @@ class TResultsFileSource {
 // literal "_xHHHH_" protected from being read as an escape, and no longer than a cell allows.
 struct TCellText {
   std::string Text;
-  std::size_t Width = 0;  // the longest line, in characters
   bool Truncated = false;
 };
 
@@ -138,26 +137,55 @@ std::size_t SequenceLength(std::string_view text, std::size_t at, std::size_t& b
   return length;
 }
 
+bool IsPlainAscii(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte != 0 && byte < 0x80 && c != '_';
+}
+
 TCellText MakeCellText(std::string_view field) {
   static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
   static constexpr std::string_view kUnderscoreEscape = "_x005F";
 
   TCellText cell;
   cell.Text.reserve(field.size());
-  std::size_t units = 0;
-  std::size_t line_width = 0;
+  std::size_t units = 0;  // UTF-16 units written so far
   std::size_t at = 0;
   while (at < field.size()) {
-    std::size_t bad_length = 0;
-    const std::size_t length = SequenceLength(field, at, bad_length);
-    std::string_view piece = length > 0 ? field.substr(at, length) : kReplacement;
-    std::string_view prefix;
-    if (piece == std::string_view("\0", 1) || piece == "\xEF\xBF\xBE" || piece == "\xEF\xBF\xBF") {
-      piece = kReplacement;  // not allowed in the workbook's XML
-    } else if (StartsEscapeLookalike(field, at)) {
-      prefix = kUnderscoreEscape;  // "_x005F_" stands for the underscore itself
+    if (IsPlainAscii(field[at])) {
+      std::size_t end = at + 1;
+      while (end < field.size() && IsPlainAscii(field[end])) {
+        ++end;
+      }
+      const std::size_t take = std::min(end - at, kMaxCellUnits - units);
+      cell.Text.append(field.substr(at, take));
+      units += take;
+      if (take < end - at) {
+        cell.Truncated = true;
+        break;
+      }
+      at = end;
+      continue;
     }
-    const std::size_t piece_units = prefix.size() + (length == 4 ? 2 : 1);
+    std::string_view piece;
+    std::string_view prefix;
+    std::size_t consumed = 1;
+    if (field[at] == '\0') {
+      piece = kReplacement;  // NUL cannot be stored at all
+    } else if (field[at] == '_') {
+      piece = "_";
+      if (StartsEscapeLookalike(field, at)) {
+        prefix = kUnderscoreEscape;  // "_x005F_" stands for the underscore itself
+      }
+    } else {
+      std::size_t bad_length = 0;
+      const std::size_t length = SequenceLength(field, at, bad_length);
+      consumed = length > 0 ? length : bad_length;
+      piece = length > 0 ? field.substr(at, length) : kReplacement;
+      if (piece == "\xEF\xBF\xBE" || piece == "\xEF\xBF\xBF") {
+        piece = kReplacement;  // U+FFFE and U+FFFF are not allowed in the workbook's XML
+      }
+    }
+    const std::size_t piece_units = prefix.size() + (piece.size() == 4 ? 2 : 1);
     if (units + piece_units > kMaxCellUnits) {
       cell.Truncated = true;
       break;
@@ -165,14 +193,26 @@ TCellText MakeCellText(std::string_view field) {
     units += piece_units;
     cell.Text.append(prefix);
     cell.Text.append(piece);
-    if (piece == "\n") {
-      line_width = 0;
-    } else {
-      cell.Width = std::max(cell.Width, ++line_width);
-    }
-    at += length > 0 ? length : bad_length;
+    at += consumed;
   }
   return cell;
+}
+
+// The longest line of a field in characters, counted up to `enough`.
+std::size_t LongestLine(std::string_view field, std::size_t enough) {
+  std::size_t longest = 0;
+  std::size_t line = 0;
+  for (const char c : field) {
+    if (c == '\n') {
+      line = 0;
+    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {  // not a continuation byte
+      longest = std::max(longest, ++line);
+      if (longest >= enough) {
+        break;
+      }
+    }
+  }
+  return longest;
 }
 
 bool IsEmptyRecord(const TabRecord& fields) {
@@ -228,7 +268,7 @@ TSheetPlan PlanSheet(const std::string& results_path) {
       plan.Widths.resize(fields.size(), 0);
     }
     for (std::size_t column = 0; column < fields.size(); ++column) {
-      std::size_t width = MakeCellText(fields[column]).Width;
+      std::size_t width = LongestLine(fields[column], kMaxColumnWidth);
       if (row == 0) {
         width += kFilterButtonWidth;
       }
@@ -329,7 +369,7 @@ WorkbookSummary ExportResultsWorkbook(const std::string& results_path,
 
   for (std::size_t column = 0; column < plan.Widths.size(); ++column) {
     const double width =
-        std::clamp(static_cast<double>(plan.Widths[column]) + 1, kMinColumnWidth, kMaxColumnWidth);
+        static_cast<double>(std::clamp(plan.Widths[column] + 1, kMinColumnWidth, kMaxColumnWidth));
     Check(worksheet_set_column(sheet, static_cast<lxw_col_t>(column),
                                static_cast<lxw_col_t>(column), width, nullptr),
           workbook_path);
