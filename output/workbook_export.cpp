@@ -111,16 +111,12 @@ std::size_t SequenceLength(std::string_view text, std::size_t at, std::size_t& b
     length = 2;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
-    if (lead == 0xE0)
-      second_low = 0xA0;
-    if (lead == 0xED)
-      second_high = 0x9F;  // no surrogates
+    second_low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+    second_high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     length = 4;
-    if (lead == 0xF0)
-      second_low = 0x90;
-    if (lead == 0xF4)
-      second_high = 0x8F;  // nothing above U+10FFFF
+    second_low = lead == 0xF0 ? 0x90 : 0x80;   // no overlong forms
+    second_high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
   } else {
     bad_length = 1;
     return 0;
