@@ -1,0 +1,18 @@
+#pragma once
+// Whole-file reads and writes for the window's small files.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mirava::app {
+
+// The file's bytes, or nothing when it does not exist. Throws std::system_error naming the file
+// when it exists but cannot be read.
+std::optional<std::string> ReadFileBytes(const std::string& path);
+
+// Replaces the file with `bytes`: written to a temporary file beside it and renamed over it, so
+// a failed write never leaves a half-written file. Throws std::system_error naming the file and
+// the system's reason.
+void WriteFileBytes(const std::string& path, std::string_view bytes);
+
+}  // namespace mirava::app

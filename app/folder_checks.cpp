@@ -1,0 +1,31 @@
+#include "app/folder_checks.h"
+
+#include "analysis/text_encoding.h"
+
+namespace mirava::app {
+namespace {
+
+constexpr const char* kInsideArchive =
+    "Вы запустили программу изнутри архива!\r\nДля корректной работы программы извлеките файлы "
+    "программы из архива в отдельную папку. Это можно сделать, кликнув правой кнопкой мыши на "
+    "архиве и выбрав пункт меню \"Извлечь все\"";
+
+constexpr const char* kInsideTemp =
+    "Программа запущена из временной папки!\r\nСкорее всего, Вы запустили программу изнутри "
+    "архива.\r\nДля корректной работы программы извлеките файлы программы из архива в отдельную "
+    "папку. Это можно сделать, кликнув правой кнопкой мыши на архиве и выбрав пункт меню "
+    "\"Извлечь все\"";
+
+}  // namespace
+
+std::optional<std::string> FailedFolderCheck(const std::string& folder) {
+  if (folder.find("Rar$") != std::string::npos) {
+    return kInsideArchive;
+  }
+  if (analysis::FoldCaseUtf8(folder).find("/temp/") != std::string::npos) {
+    return kInsideTemp;
+  }
+  return std::nullopt;
+}
+
+}  // namespace mirava::app

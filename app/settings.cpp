@@ -1,0 +1,34 @@
+#include "app/settings.h"
+
+#include <system_error>
+
+#include "app/file_io.h"
+#include "app/ini_file.h"
+
+namespace mirava::app {
+
+StoredSettings ReadSettings(const std::string& path) {
+  StoredSettings settings;
+  std::optional<std::string> bytes;
+  try {
+    bytes = ReadFileBytes(path);
+  } catch (const std::system_error&) {
+    return settings;
+  }
+  const IniDocument ini(bytes.value_or(std::string()));
+  settings.UseProxy = ini.ReadInteger(kSettingsSection, kUseProxyKey, 0) != 0;
+  settings.Threads = ini.ReadInteger(kSettingsSection, kThreadsKey, 1);
+  if (const auto text = ini.Value(kSettingsSection, kIntervalKey)) {
+    settings.Interval = ParseInteger(*text);
+  }
+  return settings;
+}
+
+void WriteSetting(const std::string& path, std::string_view key, int value) {
+  // A file that exists but cannot be read is never replaced: its other sections would be lost.
+  IniDocument ini(ReadFileBytes(path).value_or(std::string()));
+  ini.SetValue(kSettingsSection, key, std::to_string(value));
+  WriteFileBytes(path, ini.Bytes());
+}
+
+}  // namespace mirava::app
