@@ -1,12 +1,32 @@
 #include <QApplication>
-#include <QMainWindow>
+#include <QString>
+#include <memory>
+
+#include "app/main_form.h"
+#include "engine/http_client.h"
+#include "engine/platform/clock.h"
+#include "engine/platform/exe_folder.h"
+#include "engine/proxy_list.h"
+#include "engine/request_pacing.h"
 
 int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Парсер организаций Mirava"));
-  QMainWindow window;
-  window.setWindowTitle(QStringLiteral("Парсер организаций Mirava"));
-  window.resize(1290, 747);
-  window.show();
-  return app.exec();
+  // Before any thread exists: the HTTP library's global set-up is not thread-safe.
+  mirava::engine::InitHttpGlobally();
+
+  QApplication application(argc, argv);
+  const QString title = QStringLiteral("Парсер организаций Mirava");
+  QApplication::setApplicationName(title);
+  QApplication::setApplicationDisplayName(title);
+
+  mirava::app::MainFormEnvironment environment;
+  environment.Run.ExeFolder = mirava::engine::platform::ExecutableFolder();
+  environment.Run.Clock = mirava::engine::platform::MakeSystemClock();
+  environment.Run.Pacing = std::make_shared<mirava::engine::PacingState>();
+  environment.Run.Rotation = std::make_shared<mirava::engine::ProxyRotation>();
+
+  mirava::app::TMainForm form(std::move(environment));
+  form.move(0, 0);
+  form.resize(mirava::app::TMainForm::kDesignWidth, mirava::app::TMainForm::kDesignHeight);
+  form.show();
+  return application.exec();
 }

@@ -1,0 +1,621 @@
+#include "app/main_form.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <climits>
+#include <cstdlib>
+#include <exception>
+#include <system_error>
+
+#include "analysis/text_encoding.h"
+#include "app/file_io.h"
+#include "app/folder_checks.h"
+#include "app/list_files.h"
+#include "app/selection.h"
+#include "app/settings.h"
+#include "engine/log_line.h"
+
+namespace mirava::app {
+namespace {
+
+constexpr const char* kTitle = "Парсер организаций Mirava";
+constexpr int kProgressBarHeight = 17;
+constexpr int kListItemHeight = 13;
+constexpr int kProxyInterval = 0;
+constexpr int kDirectInterval = 10;
+
+QString FromU16(const std::u16string& text) {
+  return QString::fromStdU16String(text);
+}
+
+std::u16string ToU16(const QString& text) {
+  return text.toStdU16String();
+}
+
+// Tahoma as designed where the machine has it. Otherwise DejaVu Sans, narrowed to Tahoma's
+// widths at the same pixel size, so every text still fits the designed layout.
+QFont DesignFont(int pixel_size) {
+  QFont font(QStringLiteral("Tahoma"));
+  font.setPixelSize(pixel_size);
+  if (QFontInfo(font).family() != QStringLiteral("Tahoma")) {
+    font.setFamilies({QStringLiteral("DejaVu Sans")});
+    font.setStretch(84);
+  }
+  return font;
+}
+
+class FixedHeightDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {QStyledItemDelegate::sizeHint(option, index).width(), kListItemHeight};
+  }
+};
+
+QListWidget* MakeListBox(QWidget* parent, const char* name, const QStringList& placeholders) {
+  auto* list = new QListWidget(parent);
+  list->setObjectName(QString::fromLatin1(name));
+  list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+  list->setUniformItemSizes(true);
+  list->setItemDelegate(new FixedHeightDelegate(list));
+  list->addItems(placeholders);  // placeholder items carry no value
+  return list;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, bool word_wrap) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setWordWrap(word_wrap);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setFlat(true);
+  button->setAutoDefault(false);
+  return button;
+}
+
+bool AnySelected(const QListWidget& list) {
+  for (int i = 0; i < list.count(); ++i) {
+    if (list.item(i)->isSelected()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::u16string> ItemNames(const QListWidget& list) {
+  std::vector<std::u16string> names;
+  names.reserve(static_cast<std::size_t>(list.count()));
+  for (int i = 0; i < list.count(); ++i) {
+    names.push_back(ToU16(list.item(i)->text()));
+  }
+  return names;
+}
+
+void SelectItems(QListWidget& list, const std::vector<bool>& selected) {
+  for (int i = 0; i < list.count(); ++i) {
+    if (selected[static_cast<std::size_t>(i)]) {
+      list.item(i)->setSelected(true);
+    }
+  }
+}
+
+// One line-down step of the list's scroll bar when the selection does not start at the top.
+void ScrollOneLineIfNeeded(QListWidget& list) {
+  if (list.count() == 0 || !AnySelected(list) || list.item(0)->isSelected()) {
+    return;
+  }
+  list.doItemsLayout();  // brings the scroll bar's range up to date
+  list.verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+}
+
+void AddItems(QListWidget& list, const std::vector<ListItem>& items) {
+  for (const ListItem& item : items) {
+    auto* entry = new QListWidgetItem(FromU16(item.Name));
+    entry->setData(Qt::UserRole, FromU16(item.Value));
+    list.addItem(entry);
+  }
+}
+
+QString SaveFailure(const std::string& path, const std::exception& error) {
+  const auto* system_error = dynamic_cast<const std::system_error*>(&error);
+  const QString reason = QString::fromStdString(
+      system_error != nullptr ? system_error->code().message() : std::string(error.what()));
+  return QStringLiteral("Не удалось сохранить файл %1: %2")
+      .arg(QString::fromStdString(path), reason);
+}
+
+constexpr const char* kStyleSheet = R"(
+QPushButton {
+  border: 1px solid #8a8a8a;
+  background: #f4f4f4;
+}
+QPushButton:hover { background: #e5f1fb; border-color: #0078d7; }
+QPushButton:pressed { background: #cce4f7; }
+QPushButton:disabled { color: #a0a0a0; border-color: #c0c0c0; }
+QListWidget {
+  border: 1px solid #8a8a8a;
+  background: white;
+}
+QProgressBar {
+  border: 1px solid #a0a0a0;
+  background: #ffffff;
+}
+QProgressBar::chunk {
+  background: qlineargradient(x1: 0, y1: 0, x2: 1, y2: 0, stop: 0 #10a010, stop: 1 #c4f0c4);
+}
+)";
+
+}  // namespace
+
+void CollectSelectedNames(const QListWidget& list, std::vector<std::u16string>& names) {
+  for (int i = 0; i < list.count(); ++i) {
+    if (list.item(i)->isSelected()) {
+      names.push_back(ToU16(list.item(i)->text()));
+    }
+  }
+}
+
+void SelectByNames(QListWidget& list, const std::vector<std::u16string>& names) {
+  for (int i = 0; i < list.count(); ++i) {
+    const std::u16string name = ToU16(list.item(i)->text());
+    bool found = false;
+    for (const std::u16string& entry : names) {
+      if (analysis::EqualsIgnoreCase(entry, name)) {
+        found = true;
+        break;
+      }
+    }
+    list.item(i)->setSelected(found);
+  }
+}
+
+TMainForm::TMainForm(MainFormEnvironment environment, QWidget* parent)
+    : QWidget(parent), environment_(std::move(environment)) {
+  dispatcher_ = std::make_shared<QtWindowDispatcher>(environment_.Now, environment_.Locale);
+  CreateControls();
+  FormCreate();
+}
+
+TMainForm::~TMainForm() {
+  // Whatever still reaches the window from a run must not wait for it any more.
+  dispatcher_->Shutdown();
+}
+
+void TMainForm::CreateControls() {
+  setObjectName(QStringLiteral("MainForm"));
+  setWindowTitle(QString::fromUtf8(kTitle));
+  setFont(DesignFont(11));
+  setStyleSheet(QString::fromLatin1(kStyleSheet));
+
+  Label1 = MakeLabel(this, "Label1",
+                     QStringLiteral("Выберите один или несколько городов (Shift,Ctrl)"), true);
+  Label3 = MakeLabel(this, "Label3",
+                     QStringLiteral("Выберите одну или несколько категорий (Shift,Ctrl)"), true);
+  Label2 = MakeLabel(this, "Label2", QStringLiteral("Логи:"), false);
+  CitiesListBox =
+      MakeListBox(this, "CitiesListBox", {QStringLiteral("Список"), QStringLiteral("Городов")});
+  CatsListBox =
+      MakeListBox(this, "CatsListBox", {QStringLiteral("категория1"), QStringLiteral("2")});
+
+  LogsMemo = new QPlainTextEdit(this);
+  LogsMemo->setObjectName(QStringLiteral("LogsMemo"));
+  LogsMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  LogsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  LogsMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  LogsMemo->installEventFilter(this);
+
+  StartButton = MakeButton(this, "StartButton", QStringLiteral("СТАРТ"));
+  StartButton->setFont(DesignFont(19));
+  PauseButton = MakeButton(this, "PauseButton", QStringLiteral("пауза"));
+  StopButton = MakeButton(this, "StopButton", QStringLiteral("стоп"));
+
+  Label5 = MakeLabel(this, "Label5", QStringLiteral("Число потоков:"), false);
+  LimitEdit = new QSpinBox(this);
+  LimitEdit->setObjectName(QStringLiteral("LimitEdit"));
+  LimitEdit->setRange(1, 1000);
+  LimitEdit->setValue(1);
+
+  Label4 = MakeLabel(this, "Label4", QStringLiteral("Интервал между запросами к сайту, с:"), false);
+  IntervalSpinEdit = new QSpinBox(this);
+  IntervalSpinEdit->setObjectName(QStringLiteral("IntervalSpinEdit"));
+  IntervalSpinEdit->setRange(0, INT_MAX);
+  IntervalSpinEdit->setValue(kDirectInterval);
+
+  UseProxyCheckBox = new QCheckBox(QStringLiteral("Использовать прокси из файла proxy.txt"), this);
+  UseProxyCheckBox->setObjectName(QStringLiteral("UseProxyCheckBox"));
+
+  Label6 = MakeLabel(
+      this, "Label6",
+      QStringLiteral("ВАЖНО! Сайт блокирует IP-адрес навсегда при большой интенсивности запросов "
+                     "(более 1 потока с интервалом менее 10с). Рекомендуется использовать прокси "
+                     "с ротацией для многопоточного сбора с нулевым интервалом."),
+      true);
+
+  ProgressBar = new QProgressBar(this);
+  ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+  ProgressBar->setTextVisible(false);
+
+  ResumeTimer = new QTimer(this);
+  ResumeTimer->setObjectName(QStringLiteral("ResumeTimer"));
+  ResumeTimer->setSingleShot(true);
+
+  Place(Label1, {8, 8, 158, 26}, kLeft | kTop);
+  Place(Label3, {187, 8, 158, 26}, kLeft | kTop);
+  Place(Label2, {559, 21, 28, 13}, kLeft | kTop);
+  Place(CitiesListBox, {8, 40, 173, 635}, kLeft | kTop | kBottom);
+  Place(CatsListBox, {187, 40, 366, 635}, kLeft | kTop | kBottom);
+  Place(LogsMemo, {559, 40, 723, 634}, kLeft | kTop | kRight | kBottom);
+  Place(StartButton, {8, 681, 253, 43}, kLeft | kBottom);
+  Place(PauseButton, {267, 682, 75, 18}, kLeft | kBottom);
+  Place(StopButton, {267, 706, 75, 18}, kLeft | kBottom);
+  Place(Label5, {360, 686, 79, 13}, kLeft | kBottom);
+  Place(LimitEdit, {445, 683, 48, 21}, kLeft | kBottom);
+  Place(Label4, {504, 687, 197, 13}, kLeft | kBottom);
+  Place(IntervalSpinEdit, {703, 683, 43, 21}, kLeft | kBottom);
+  Place(UseProxyCheckBox, {360, 710, 233, 17}, kLeft | kBottom);
+  Place(Label6, {763, 680, 423, 39}, kLeft | kBottom);
+
+  QWidget::setTabOrder(StartButton, LogsMemo);
+  QWidget::setTabOrder(LogsMemo, LimitEdit);
+  QWidget::setTabOrder(LimitEdit, UseProxyCheckBox);
+  QWidget::setTabOrder(UseProxyCheckBox, PauseButton);
+  QWidget::setTabOrder(PauseButton, StopButton);
+  QWidget::setTabOrder(StopButton, CitiesListBox);
+  QWidget::setTabOrder(CitiesListBox, CatsListBox);
+  QWidget::setTabOrder(CatsListBox, IntervalSpinEdit);
+
+  log_view_ = std::make_shared<QtLogView>(LogsMemo);
+  progress_view_ = std::make_shared<QtProgressView>(ProgressBar);
+  controls_.CitiesListBox = std::make_shared<QtListBoxView>(CitiesListBox);
+  controls_.CatsListBox = std::make_shared<QtListBoxView>(CatsListBox);
+  controls_.LogsMemo = log_view_;
+  controls_.ProgressBar = progress_view_;
+  controls_.StartButton = std::make_shared<QtButtonView>(StartButton);
+  controls_.ResumeTimer = std::make_shared<QtTimerView>(ResumeTimer);
+  controls_.UseProxyCheckBox = std::make_shared<QtCheckBoxView>(UseProxyCheckBox);
+  controls_.LimitEdit = std::make_shared<QtSpinEditView>(LimitEdit);
+  controls_.IntervalSpinEdit = std::make_shared<QtSpinEditView>(IntervalSpinEdit);
+
+  connect(StartButton, &QPushButton::clicked, this, [this] { StartButtonClick(); });
+  connect(PauseButton, &QPushButton::clicked, this, [this] { PauseButtonClick(); });
+  connect(StopButton, &QPushButton::clicked, this, [this] { StopButtonClick(); });
+  connect(UseProxyCheckBox, &QCheckBox::clicked, this, [this] { UseProxyCheckBoxClick(); });
+  connect(ResumeTimer, &QTimer::timeout, this, [this] { ResumeTimerTimer(); });
+
+  resize(kDesignWidth, kDesignHeight);
+  ApplyAnchors();
+}
+
+void TMainForm::Place(QWidget* control, QRect designed, int anchors) {
+  placements_.push_back({control, designed, anchors});
+}
+
+// Each control keeps its designed distance to the edges it is anchored to; anchored to both
+// opposite edges it stretches.
+void TMainForm::ApplyAnchors() {
+  const int grow_x = width() - kDesignWidth;
+  const int grow_y = height() - kDesignHeight;
+  for (const Placement& placement : placements_) {
+    QRect rect = placement.Designed;
+    if (placement.Anchors & kRight) {
+      if (placement.Anchors & kLeft) {
+        rect.setWidth(rect.width() + grow_x);
+      } else {
+        rect.moveLeft(rect.left() + grow_x);
+      }
+    }
+    if (placement.Anchors & kBottom) {
+      if (placement.Anchors & kTop) {
+        rect.setHeight(rect.height() + grow_y);
+      } else {
+        rect.moveTop(rect.top() + grow_y);
+      }
+    }
+    placement.Control->setGeometry(rect);
+  }
+  ProgressBar->setGeometry(0, height() - kProgressBarHeight, width(), kProgressBarHeight);
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  ApplyAnchors();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!shown_) {
+    shown_ = true;
+    FormShow();
+  }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == LogsMemo && event->type() == QEvent::KeyPress &&
+      LogsMemoKeyDown(static_cast<const QKeyEvent&>(*event))) {
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::ShowMessage(MessageIcon icon, const QString& caption, const QString& text) {
+  if (environment_.ShowMessage) {
+    environment_.ShowMessage(icon, caption, text);
+    return;
+  }
+  QString shown = text;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
+                  caption, shown, QMessageBox::Ok, this);
+  box.exec();
+}
+
+void TMainForm::EndProcess(int code) {
+  ended_ = true;
+  dispatcher_->Shutdown();
+  if (environment_.ExitProcess) {
+    environment_.ExitProcess(code);
+    return;
+  }
+  std::_Exit(code);
+}
+
+void TMainForm::AddLogLine(const QString& message) {
+  log_view_->AppendLine(engine::FormatLogLine(dispatcher_->LogTimestamp(), message.toStdString()));
+}
+
+void TMainForm::AddPlainLine(const QString& text) {
+  log_view_->AppendLine(text.toStdString());
+}
+
+std::shared_ptr<engine::TScraper> TMainForm::ActiveRun() const {
+  std::shared_ptr<engine::TScraper> run = CurrentScraper.lock();
+  if (run && run->HasEnded()) {
+    return nullptr;
+  }
+  return run;
+}
+
+void TMainForm::FormCreate() {
+  CatsSelectionSnapshot.clear();
+  LoadCitiesList();
+  LoadCatsList();
+}
+
+bool TMainForm::FormShow() {
+  if (const auto failure = FailedFolderCheck(Folder())) {
+    ShowMessage(MessageIcon::None, QString::fromUtf8(kFolderCheckCaption),
+                QString::fromStdString(*failure));
+    EndProcess(1);
+    return false;
+  }
+  AddPlainLine(QStringLiteral("Спасибо, что пользуетесь парсером от сервиса Tervona!"));
+  LoadSettings();
+  RestoreSelection();
+  return true;
+}
+
+void TMainForm::StartButtonClick() {
+  // Until the run's busy state disables the button, a second click must not start a second run
+  // into the same window.
+  if (ActiveRun()) {
+    return;
+  }
+  log_view_->Clear();
+  if (!AnySelected(*CitiesListBox)) {
+    AddPlainLine(QStringLiteral("Ни один город не выбран, старт невозможен"));
+    return;
+  }
+  if (!AnySelected(*CatsListBox)) {
+    AddPlainLine(
+        QStringLiteral("Ни одна рубрика не выбрана, старт невозможен. Кликните по нужной "
+                       "рубрике для её выбора."));
+    return;
+  }
+  try {
+    engine::RunEnvironment run_environment = environment_.Run;
+    run_environment.Dispatcher = dispatcher_;
+    std::shared_ptr<engine::TScraper> run = engine::TScraper::Create(std::move(run_environment));
+    CurrentScraper = run;
+    run->Controls = controls_;
+    run->Start();
+  } catch (const std::exception& error) {
+    AddLogLine(QStringLiteral("Ошибка: ") + QString::fromUtf8(error.what()));
+  }
+}
+
+void TMainForm::PauseButtonClick() {
+  const std::shared_ptr<engine::TScraper> run = ActiveRun();
+  if (!run) {
+    return;
+  }
+  if (run->IsPaused()) {
+    // A pending automatic resume stays armed; it finds the run running and does nothing.
+    run->Resume();
+    AddLogLine(QStringLiteral("Отключаем паузу, продолжаем работу"));
+  } else {
+    run->Pause();
+    AddLogLine(QStringLiteral("Включаем паузу"));
+    // An automatic resume still pending must not end the operator's pause.
+    ResumeTimer->stop();
+  }
+}
+
+void TMainForm::ResumeTimerTimer() {
+  ResumeTimer->stop();
+  const std::shared_ptr<engine::TScraper> run = ActiveRun();
+  if (run && run->IsPaused()) {
+    run->Resume();
+    AddLogLine(QStringLiteral("Отключаем паузу, продолжаем работу"));
+  }
+}
+
+void TMainForm::StopButtonClick() {
+  const std::shared_ptr<engine::TScraper> run = ActiveRun();
+  if (!run) {
+    return;
+  }
+  if (run->IsPaused()) {
+    run->Resume();
+  }
+  run->Stop();
+  AddLogLine(QStringLiteral("Останавливаем работу"));
+  progress_view_->SetPosition(0);
+}
+
+void TMainForm::UseProxyCheckBoxClick() {
+  IntervalSpinEdit->setValue(UseProxyCheckBox->isChecked() ? kProxyInterval : kDirectInterval);
+}
+
+bool TMainForm::LogsMemoKeyDown(const QKeyEvent& event) {
+  // Under a Russian layout the A key reports its Cyrillic letter, capital EF.
+  const bool a_key = event.key() == Qt::Key_A || event.key() == 0x0424;
+  if (a_key && (event.modifiers() & Qt::ControlModifier)) {
+    LogsMemo->selectAll();
+    return true;
+  }
+  return false;
+}
+
+void TMainForm::FormClose() {
+  if (closed_) {
+    return;
+  }
+  closed_ = true;
+  if (!ended_) {
+    QStringList failures;
+    for (const QString& failure : {SaveSettings(), SaveSelection()}) {
+      if (!failure.isEmpty()) {
+        failures << failure;
+      }
+    }
+    if (!failures.isEmpty()) {
+      ShowMessage(MessageIcon::Warning, QStringLiteral("Внимание!"),
+                  failures.join(QStringLiteral("\r\n")));
+    }
+  }
+  dispatcher_->Shutdown();
+  // A run still in progress ends with the process: its rows are already on disk, and waiting for
+  // it could wait for this very thread.
+  if (CurrentScraper.lock()) {
+    EndProcess(0);
+  }
+}
+
+void TMainForm::LoadCitiesList() {
+  const auto lines = ReadListFileLines(Folder() + kCitiesFileName);
+  if (!lines) {
+    ShowMessage(MessageIcon::Warning, QStringLiteral("Архив распакован не полностью"),
+                QStringLiteral("Программа не нашла файл с городами, Вам необходимо распаковать "
+                               "архив программы полностью, со всеми файлами"));
+    return;
+  }
+  CitiesListBox->clear();
+  AddItems(*CitiesListBox, ParseCityLines(*lines));
+}
+
+void TMainForm::LoadCatsList() {
+  const auto lines = ReadListFileLines(Folder() + kCategoriesFileName);
+  if (!lines) {
+    ShowMessage(MessageIcon::Warning, QStringLiteral("Архив распакован не полностью"),
+                QStringLiteral("Программа не нашла файл с рубриками, Вам необходимо распаковать "
+                               "архив программы полностью, со всеми файлами"));
+    return;
+  }
+  CollectSelectedNames(*CatsListBox, CatsSelectionSnapshot);
+  CatsListBox->clear();
+  const std::vector<ListItem> items = ParseCategoryLines(*lines);
+  if (items.empty()) {
+    return;
+  }
+  AddItems(*CatsListBox, items);
+  SelectByNames(*CatsListBox, CatsSelectionSnapshot);
+}
+
+void TMainForm::LoadSettings() {
+  const StoredSettings stored = ReadSettings(Folder() + kSettingsFileName);
+  if (UseProxyCheckBox->isChecked() != stored.UseProxy) {
+    UseProxyCheckBox->setChecked(stored.UseProxy);
+    UseProxyCheckBoxClick();
+  }
+  LimitEdit->setValue(stored.Threads);
+  // The interval the operator set last survives a restart. Only when none is stored does the
+  // proxy rule above decide it (0 with proxies, 10 without).
+  if (stored.Interval) {
+    IntervalSpinEdit->setValue(*stored.Interval);
+  }
+}
+
+void TMainForm::RestoreSelection() {
+  std::vector<std::u16string> cities = ReadSelectionFile(Folder() + kCitySelectionFileName)
+                                           .value_or(std::vector<std::u16string>{kDefaultCity});
+  std::vector<std::u16string> categories =
+      ReadSelectionFile(Folder() + kCategorySelectionFileName)
+          .value_or(std::vector<std::u16string>{kDefaultCategory});
+
+  SelectItems(*CatsListBox, MatchCategories(ItemNames(*CatsListBox), categories));
+  if (!categories.empty()) {
+    AddPlainLine(FromU16(UnmatchedCategoriesText(categories)));
+  }
+  SelectItems(*CitiesListBox, MatchCities(ItemNames(*CitiesListBox), cities));
+
+  ScrollOneLineIfNeeded(*CatsListBox);
+  ScrollOneLineIfNeeded(*CitiesListBox);
+}
+
+QString TMainForm::SaveSettings() {
+  const std::string path = Folder() + kSettingsFileName;
+  try {
+    WriteSetting(path, kUseProxyKey, UseProxyCheckBox->isChecked() ? 1 : 0);
+    WriteSetting(path, kThreadsKey, LimitEdit->value());
+    WriteSetting(path, kIntervalKey, IntervalSpinEdit->value());
+  } catch (const std::exception& error) {
+    return SaveFailure(path, error);
+  }
+  return {};
+}
+
+QString TMainForm::SaveSelection() {
+  QStringList failures;
+  std::vector<std::u16string> cities;
+  CollectSelectedNames(*CitiesListBox, cities);
+  const std::string cities_path = Folder() + kCitySelectionFileName;
+  try {
+    WriteFileBytes(cities_path, EncodeCitySelection(cities));
+  } catch (const std::exception& error) {
+    failures << SaveFailure(cities_path, error);
+  }
+  std::vector<std::u16string> categories;
+  CollectSelectedNames(*CatsListBox, categories);
+  const std::string categories_path = Folder() + kCategorySelectionFileName;
+  try {
+    WriteFileBytes(categories_path, EncodeCategorySelection(categories));
+  } catch (const std::exception& error) {
+    failures << SaveFailure(categories_path, error);
+  }
+  return failures.join(QStringLiteral("\r\n"));
+}
+
+}  // namespace mirava::app

@@ -1,0 +1,145 @@
+#pragma once
+// TMainForm: the program's one window. The operator picks cities and categories, sets the thread
+// count, the request interval and the proxy switch, and starts, pauses and stops a run; the run
+// reports back through the views and the dispatcher of qt_window_link.h.
+#include <QDateTime>
+#include <QLocale>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/qt_window_link.h"
+#include "engine/scraper.h"
+
+class QCheckBox;
+class QKeyEvent;
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QTimer;
+
+namespace mirava::app {
+
+enum class MessageIcon { None, Warning };
+
+// What the window takes from the program; tests supply their own.
+struct MainFormEnvironment {
+  // The pieces every run is built from; Run.ExeFolder is the folder of every file the window
+  // reads and writes. The window puts its own dispatcher in.
+  engine::RunEnvironment Run;
+  // The local date and time of log lines; the current time when empty.
+  std::function<QDateTime()> Now;
+  QLocale Locale = QLocale::system();
+  // Shows a modal message box with an OK button; a message box when empty.
+  std::function<void(MessageIcon icon, const QString& caption, const QString& text)> ShowMessage;
+  // Ends the process at once, without unwinding; std::_Exit when empty.
+  std::function<void(int code)> ExitProcess;
+};
+
+class TMainForm : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The client area as designed, at 96 dpi.
+  static constexpr int kDesignWidth = 1290;
+  static constexpr int kDesignHeight = 747;
+
+  explicit TMainForm(MainFormEnvironment environment, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  QLabel* Label1;
+  QLabel* Label2;
+  QLabel* Label3;
+  QLabel* Label4;
+  QLabel* Label5;
+  QLabel* Label6;
+  QListWidget* CitiesListBox;
+  QListWidget* CatsListBox;
+  QPlainTextEdit* LogsMemo;
+  QPushButton* StartButton;
+  QPushButton* PauseButton;
+  QPushButton* StopButton;
+  QSpinBox* LimitEdit;
+  QSpinBox* IntervalSpinEdit;
+  QCheckBox* UseProxyCheckBox;
+  QProgressBar* ProgressBar;
+  QTimer* ResumeTimer;
+
+  // The run started last; it frees itself when it has finished.
+  std::weak_ptr<engine::TScraper> CurrentScraper;
+  // Category names carried across a reload of the category list; never emptied.
+  std::vector<std::u16string> CatsSelectionSnapshot;
+
+  void FormCreate();
+  // False when a folder check failed and the process was told to end.
+  bool FormShow();
+  void StartButtonClick();
+  void PauseButtonClick();
+  void ResumeTimerTimer();
+  void StopButtonClick();
+  void UseProxyCheckBoxClick();
+  // True when the key was taken (Ctrl with the A key selects the whole log).
+  bool LogsMemoKeyDown(const QKeyEvent& event);
+  void FormClose();
+
+  void LoadCitiesList();
+  void LoadCatsList();
+  void LoadSettings();
+  void RestoreSelection();
+  // Each returns the reason the file could not be written, or an empty text.
+  QString SaveSettings();
+  QString SaveSelection();
+
+  // The current run while it exists and has not given the window back; null otherwise.
+  std::shared_ptr<engine::TScraper> ActiveRun() const;
+  engine::WindowControls Controls() const { return controls_; }
+  const std::shared_ptr<QtWindowDispatcher>& Dispatcher() const { return dispatcher_; }
+
+  void AddLogLine(const QString& message);  // with the time stamp
+  void AddPlainLine(const QString& text);   // without it
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  enum Anchor { kLeft = 1, kTop = 2, kRight = 4, kBottom = 8 };
+  struct Placement {
+    QWidget* Control;
+    QRect Designed;
+    int Anchors;
+  };
+
+  void CreateControls();
+  void Place(QWidget* control, QRect designed, int anchors);
+  void ApplyAnchors();
+  void ShowMessage(MessageIcon icon, const QString& caption, const QString& text);
+  void EndProcess(int code);
+  std::string Folder() const { return environment_.Run.ExeFolder; }
+
+  MainFormEnvironment environment_;
+  std::shared_ptr<QtWindowDispatcher> dispatcher_;
+  std::shared_ptr<QtProgressView> progress_view_;
+  std::shared_ptr<QtLogView> log_view_;
+  engine::WindowControls controls_;
+  std::vector<Placement> placements_;
+  bool shown_ = false;
+  bool ended_ = false;  // the process was told to end; nothing more is loaded or saved
+  bool closed_ = false;
+};
+
+// Every name of the list's selected items, in list order, appended to `names`.
+void CollectSelectedNames(const QListWidget& list, std::vector<std::u16string>& names);
+// Selects exactly the items whose name is in `names` (letter case ignored).
+void SelectByNames(QListWidget& list, const std::vector<std::u16string>& names);
+
+}  // namespace mirava::app

@@ -1,0 +1,90 @@
+#pragma once
+// A window in a temporary folder that stands for the program's folder, with its message boxes
+// and process exits recorded instead of shown or taken.
+#include <QCoreApplication>
+#include <QDir>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_form.h"
+#include "engine/platform/clock.h"
+#include "test_files.h"
+
+namespace mirava::testing {
+
+struct ShownMessage {
+  app::MessageIcon Icon;
+  QString Caption;
+  QString Text;
+};
+
+// 9 March 2026, 07:05:03: every time-stamped line starts with this.
+inline const QString kStamp = QStringLiteral("09.03.2026 07:05:03: ");
+
+class FormFixture {
+ public:
+  FormFixture() : FormFixture(QString()) {}
+  // `subfolder` (e.g. "Temp") puts the program folder one level down.
+  explicit FormFixture(const QString& subfolder) {
+    folder_ = root_.path() + "/" + (subfolder.isEmpty() ? QString() : subfolder + "/");
+    QDir().mkpath(folder_);
+  }
+
+  QString Path(const QString& name) const { return folder_ + name; }
+  void Write(const QString& name, const QByteArray& bytes) const { WriteBytes(Path(name), bytes); }
+  QByteArray Read(const QString& name) const { return ReadBytes(Path(name)); }
+
+  // Writes the two list files: cities and categories as UTF-8 with BOM and CR LF.
+  void WriteLists(const QStringList& cities, const QStringList& categories) const {
+    Write("cities.txt", kBom + cities.join("\r\n").toUtf8() + "\r\n");
+    Write("categories.txt", kBom + categories.join("\r\n").toUtf8() + "\r\n");
+  }
+
+  app::MainFormEnvironment Environment() {
+    app::MainFormEnvironment environment;
+    environment.Run.ExeFolder = folder_.toStdString();
+    environment.Run.Clock = engine::platform::MakeSystemClock();
+    environment.Run.Pacing = std::make_shared<engine::PacingState>();
+    environment.Run.Rotation = std::make_shared<engine::ProxyRotation>();
+    // A lock of this test program alone, so parallel test programs never wait for each other.
+    environment.Run.RequestMutexName =
+        "MiravaAppTests-" + std::to_string(QCoreApplication::applicationPid());
+    environment.Run.LoopSleepMs = 5;
+    environment.Run.Fetch.ConnectTimeoutMs = 2000;
+    environment.Run.Fetch.ReadTimeoutMs = 2000;
+    environment.Run.Fetch.MaxAttempts = 1;
+    environment.Run.Fetch.RefusalPauseMs = 0;
+    environment.Run.Fetch.PollMs = 5;
+    environment.Run.OpenWorkbook = [](const std::string&) {};
+    environment.Now = [] { return QDateTime(QDate(2026, 3, 9), QTime(7, 5, 3)); };
+    environment.Locale = QLocale(QLocale::Russian, QLocale::Russia);
+    environment.ShowMessage = [this](app::MessageIcon icon, const QString& caption,
+                                     const QString& text) {
+      messages.push_back({icon, caption, text});
+    };
+    environment.ExitProcess = [this](int code) {
+      exits.push_back(code);
+      if (on_exit) {
+        on_exit();
+      }
+    };
+    return environment;
+  }
+
+  std::unique_ptr<app::TMainForm> MakeForm() {
+    return std::make_unique<app::TMainForm>(Environment());
+  }
+
+  std::vector<ShownMessage> messages;
+  std::vector<int> exits;
+  std::function<void()> on_exit;
+
+ private:
+  QTemporaryDir root_;
+  QString folder_;
+};
+
+}  // namespace mirava::testing

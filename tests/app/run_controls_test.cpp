@@ -1,0 +1,185 @@
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+#include "app_test_main.h"
+#include "form_fixture.h"
+
+using mirava::app::TMainForm;
+using mirava::testing::FormFixture;
+using mirava::testing::kStamp;
+
+namespace {
+
+// Port 9 on the loopback refuses at once; an interval of 1000 s holds every request after the
+// first in its pacing wait, so the run stays alive until it is stopped, without any traffic.
+void PrepareRun(FormFixture& fixture) {
+  fixture.WriteLists({"Тест=http://127.0.0.1:9/"}, {"Первая=a/", "Вторая=b/", "Третья=c/"});
+  fixture.Write("selection1.txt", "Тест\r\n");
+  fixture.Write("selection2.txt", "Первая\r\nВторая\r\nТретья\r\n");
+  fixture.Write("settings.ini", "[Settings]\r\nInterval=1000\r\n");
+}
+
+// Workers log from their own threads, so a line of the window is counted, not expected last.
+int Count(const TMainForm& form, const QString& message) {
+  return static_cast<int>(form.LogsMemo->toPlainText().split('\n').count(kStamp + message));
+}
+
+// Started and in its busy state.
+void StartRun(TMainForm& form) {
+  form.StartButtonClick();
+  QVERIFY(!form.CurrentScraper.expired());
+  QTRY_VERIFY_WITH_TIMEOUT(!form.StartButton->isEnabled(), 10000);
+  QVERIFY(form.LogsMemo->toPlainText().startsWith(kStamp + "Начинаем работу по заданному списку"));
+  // The first job has been refused and harvested; the next one waits for its turn.
+  QTRY_VERIFY_WITH_TIMEOUT(form.LogsMemo->toPlainText().contains("http://127.0.0.1:9/a/: ERROR_"),
+                           10000);
+}
+
+// Stops a run still going and waits until it has given the window back and freed itself (the
+// caller holds no reference to it any more).
+void EndRun(TMainForm& form) {
+  if (const auto run = form.CurrentScraper.lock()) {
+    run->Stop();
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(form.CurrentScraper.expired(), 30000);
+}
+
+}  // namespace
+
+// A helper that failed has recorded its failure; the test ends there.
+#define CHECKED(call)                 \
+  do {                                \
+    call;                             \
+    if (QTest::currentTestFailed()) { \
+      return;                         \
+    }                                 \
+  } while (false)
+
+class RunControlsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void PauseTwiceThenStopAPausedRun() {
+    FormFixture fixture;
+    PrepareRun(fixture);
+    const auto form = fixture.MakeForm();
+    form->show();
+    CHECKED(StartRun(*form));
+    QVERIFY(!form->CitiesListBox->isEnabled());
+    QVERIFY(!form->CatsListBox->isEnabled());
+    {
+      const auto run = form->ActiveRun();
+      QVERIFY(run);
+      QTest::mouseClick(form->PauseButton, Qt::LeftButton);
+      QCOMPARE(Count(*form, "Включаем паузу"), 1);
+      QVERIFY(run->IsPaused());
+      QTest::mouseClick(form->PauseButton, Qt::LeftButton);
+      QCOMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 1);
+      QVERIFY(!run->IsPaused());
+
+      form->PauseButtonClick();
+      QVERIFY(run->IsPaused());
+      QTest::mouseClick(form->StopButton, Qt::LeftButton);
+      QCOMPARE(Count(*form, "Останавливаем работу"), 1);
+      QCOMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 1);  // no resume line
+      QCOMPARE(form->ProgressBar->value(), 0);
+      QVERIFY(!run->IsPaused());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(form->StartButton->isEnabled(), 30000);
+    QVERIFY(form->CitiesListBox->isEnabled());
+    QVERIFY(!form->ActiveRun());
+    // A finished run is left alone.
+    const QString log = form->LogsMemo->toPlainText();
+    form->PauseButtonClick();
+    form->StopButtonClick();
+    QCOMPARE(form->LogsMemo->toPlainText(), log);
+    CHECKED(EndRun(*form));
+  }
+
+  // The window's side of the automatic pause: the coordinator pauses itself and arms the timer
+  // through its view; the timer resumes it once, and the operator's pause takes precedence.
+  void ResumeTimerAndTheOperatorsPause() {
+    FormFixture fixture;
+    PrepareRun(fixture);
+    const auto form = fixture.MakeForm();
+    form->show();
+    CHECKED(StartRun(*form));
+    {
+      const auto run = form->ActiveRun();
+      const auto timer = form->Controls().ResumeTimer;
+
+      run->Pause();
+      timer->Arm(20);
+      QTRY_VERIFY_WITH_TIMEOUT(!run->IsPaused(), 10000);
+      QCOMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 1);
+      QVERIFY(!form->ResumeTimer->isActive());
+
+      // A manual pause disarms a pending resume.
+      timer->Arm(60000);
+      form->PauseButtonClick();
+      QVERIFY(run->IsPaused());
+      QVERIFY(!form->ResumeTimer->isActive());
+
+      // Pause during the automatic pause resumes at once; the timer, still armed, later finds
+      // the run running and does nothing.
+      form->PauseButtonClick();
+      run->Pause();
+      timer->Arm(50);
+      form->PauseButtonClick();
+      QVERIFY(!run->IsPaused());
+      QVERIFY(form->ResumeTimer->isActive());
+      QCOMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 3);
+      QTRY_VERIFY_WITH_TIMEOUT(!form->ResumeTimer->isActive(), 10000);
+      QCOMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 3);
+      QVERIFY(!run->IsPaused());
+    }
+    CHECKED(EndRun(*form));
+  }
+
+  // Closing during a run saves first and then ends the process at once, without waiting for the
+  // run, which may itself be waiting for the window.
+  void CloseDuringARunSavesThenEndsTheProcess() {
+    FormFixture fixture;
+    PrepareRun(fixture);
+    const auto form = fixture.MakeForm();
+    form->show();
+    CHECKED(StartRun(*form));
+    form->LimitEdit->setValue(3);
+    QByteArray settings_at_exit;
+    QByteArray selection_at_exit;
+    fixture.on_exit = [&] {
+      settings_at_exit = fixture.Read("settings.ini");
+      selection_at_exit = fixture.Read("selection2.txt");
+    };
+    QVERIFY(form->close());
+    QCOMPARE(fixture.exits, std::vector<int>{0});
+    QCOMPARE(settings_at_exit,
+             QByteArray("[Settings]\r\nInterval=1000\r\nUseProxy=0\r\nThreads=3\r\n"));
+    QCOMPARE(selection_at_exit,
+             mirava::testing::kBom + QByteArray("Первая\r\nВторая\r\nТретья\r\n"));
+    // The window no longer serves the run: it ends without touching the controls again.
+    CHECKED(EndRun(*form));
+    QVERIFY(!form->StartButton->isEnabled());
+  }
+
+  void SecondStartWhileARunIsUnderWayIsIgnored() {
+    FormFixture fixture;
+    PrepareRun(fixture);
+    const auto form = fixture.MakeForm();
+    form->show();
+    CHECKED(StartRun(*form));
+    const auto* const first = form->CurrentScraper.lock().get();
+    form->StartButtonClick();
+    QCOMPARE(form->CurrentScraper.lock().get(), first);
+    QVERIFY(!form->LogsMemo->toPlainText().isEmpty());
+    CHECKED(EndRun(*form));
+  }
+};
+
+MIRAVA_APP_TEST(RunControlsTest)
+#include "run_controls_test.moc"
