@@ -28,6 +28,10 @@ inline constexpr int kMetroSplitThreshold = 1000;  // MetroSplitThreshold
 inline constexpr int kCompaniesPerPage = 30;       // CompaniesPerPage
 inline constexpr int kMaxListingPage = 34;         // MaxListingPage
 
+// An organization page (it holds "window.Global.organizationId") gives one row through
+// AppendRow; a hub page queues its links; any other page is read as a category listing.
+// `url` is the page address as queued, UTF-8 text; new addresses are formed by appending to it.
+// Errors of the sink propagate; addresses queued before them stay queued.
 void AnalyzePage(std::string_view page, const std::string& url, CategoryByUrl& category_by_url,
                  IPageSink& sink);
 
