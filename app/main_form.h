@@ -100,7 +100,6 @@ class TMainForm : public QWidget {
   // The current run while it exists and has not given the window back; null otherwise.
   std::shared_ptr<engine::TScraper> ActiveRun() const;
   engine::WindowControls Controls() const { return controls_; }
-  const std::shared_ptr<QtWindowDispatcher>& Dispatcher() const { return dispatcher_; }
 
   void AddLogLine(const QString& message);  // with the time stamp
   void AddPlainLine(const QString& text);   // without it

@@ -45,7 +45,6 @@ class QtWindowDispatcher final : public engine::IWindowDispatcher {
   // The window is going away: from now on a call returns at once without running its callback,
   // so no thread ever waits for a window thread that no longer serves it.
   void Shutdown() { shut_down_.store(true); }
-  bool IsShutDown() const { return shut_down_.load(); }
 
  private:
   QObject* receiver_;  // lives on the window thread
