@@ -10,8 +10,9 @@ namespace mirava::engine {
 // Every line of proxy.txt, unchanged, blank lines included.
 using ProxyList = std::vector<std::string>;
 
-// A missing file gives an empty list; a file that exists but cannot be read throws
-// std::runtime_error with the system's reason.
+// Lines end at CR LF, LF or CR; a final line break adds no entry; a UTF-8 byte-order mark is
+// dropped. A missing file (or a folder in its place) gives an empty list; a file that exists but
+// cannot be read throws std::runtime_error with the system's reason.
 ProxyList LoadProxyList(const std::string& path);
 
 // Process-wide position of the entry handed out last; never reset, so the rotation goes on
@@ -20,7 +21,9 @@ struct ProxyRotation {
   std::atomic<int> ProxyIndex{0};
 };
 
-// The next entry of the rotation (advanced atomically), or nothing for an empty list.
+// The next entry of the rotation (advanced atomically: callers at the same moment get different
+// positions), or nothing for an empty list, which leaves the position alone. From a fresh
+// rotation the first entry handed out is the second line; the first line follows the last.
 std::optional<std::string> NextProxy(const ProxyList& list, ProxyRotation& rotation);
 
 // The proxy settings of one worker's HTTP client; an empty host means a direct connection.
@@ -32,8 +35,11 @@ struct ProxySettings {
 };
 
 // Sets `settings` from one specification: "[scheme//]user:password@host:port" or
-// "host:port;user;password" (or blanks in place of the semicolons). Settings a specification does
-// not touch keep their values.
+// "[scheme//]host:port;user;password" (blanks may stand for the semicolons; fields may be
+// double-quoted). An empty specification clears everything. Settings a specification does not
+// touch keep their values: the credentials when the user name is empty, and everything when an
+// entry has neither "@" nor three fields (a bare "host:port" included). A port that is not plain
+// decimal digits within int range reads as 0.
 void ApplyProxy(ProxySettings& settings, const std::string& specification);
 
 }  // namespace mirava::engine

@@ -18,7 +18,8 @@ struct PacingState {
 
 // A direct request's turn. Construction waits for the lock (no time limit, stop not looked at),
 // then polls every `poll_ms` until `interval_ms` have passed since LastRequestTick or `stop` is
-// set. Destruction ends the turn: LastRequestTick := now, then the lock is released.
+// set. Destruction ends the turn: LastRequestTick := now, then the lock is released. Throws
+// std::system_error when the lock file cannot be opened. A thread must not nest two turns.
 class RequestTurn {
  public:
   RequestTurn(const platform::NamedLock& request_mutex, PacingState& state, platform::IClock& clock,

@@ -15,7 +15,9 @@ class NamedLock {
 
   const std::string& Path() const { return path_; }
 
-  // Held from construction (which waits without a time limit) until destruction.
+  // Held from construction (which waits without a time limit) until destruction. Not recursive:
+  // a second Holding on a thread that already holds the lock waits forever. Throws
+  // std::system_error when the lock file cannot be opened.
   class Holding {
    public:
     explicit Holding(const NamedLock& lock);
