@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/main_form.h"
-#include "engine/platform/clock.h"
 #include "test_files.h"
+#include "tests/support/fake_clock.h"
 
 namespace mirava::testing {
 
@@ -46,7 +46,9 @@ class FormFixture {
   app::MainFormEnvironment Environment() {
     app::MainFormEnvironment environment;
     environment.Run.ExeFolder = folder_.toStdString();
-    environment.Run.Clock = engine::platform::MakeSystemClock();
+    // Far from tick 0, which a run's pacing starts from, so that the first request never waits,
+    // however long the machine has been up; later requests wait their interval in fake time.
+    environment.Run.Clock = std::make_shared<FakeClock>(3000000000u, std::chrono::milliseconds(1));
     environment.Run.Pacing = std::make_shared<engine::PacingState>();
     environment.Run.Rotation = std::make_shared<engine::ProxyRotation>();
     // A lock of this test program alone, so parallel test programs never wait for each other.
