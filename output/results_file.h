@@ -30,8 +30,9 @@ class IByteSink {
   virtual void Close() = 0;
 };
 
-// Creates `path` anew (an existing file is emptied). While open, other programs may read it but
-// a second writer is refused. Throws std::runtime_error with the system's message on failure.
+// Creates `path` anew (an existing file is emptied). While open, other programs may read it; a
+// second writer that asks for the file's lock, as every run does, is refused before it can empty
+// the file. Throws std::runtime_error with the system's message on failure.
 std::unique_ptr<IByteSink> CreateResultsSink(const std::string& path);
 
 // ResultsWriter: writes the byte-order mark on attach, then lines, each followed by CR LF.
