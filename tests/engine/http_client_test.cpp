@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/fake_site.h"
@@ -341,6 +343,27 @@ TEST_F(HttpClientTest, VerifiesTheServerCertificate) {
   EXPECT_TRUE(first.Get(site.Url("/page"), body).Ok);
   EXPECT_TRUE(second.Get(site.Url("/page"), body).Ok);
   EXPECT_EQ(body, "secret");
+}
+
+TEST_F(HttpClientTest, ClientsOnManyThreadsShareOneStore) {
+  FakeSite site(TestCertificates::Shared());
+  site.Serve("/page", FakeResponse::Page("shared"));
+  const HttpClientOptions options = QuickOptions();
+  std::atomic<int> fetched{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&] {
+      HttpClient client(options, site.Url("/page"));
+      std::string body;
+      if (client.Get(site.Url("/page"), body).Ok && body == "shared") {
+        ++fetched;
+      }
+    });
+  }
+  for (auto& thread : threads) {
+    thread.join();
+  }
+  EXPECT_EQ(fetched.load(), 8);
 }
 
 TEST_F(HttpClientTest, TrustStoreFromAFileWithoutCertificatesThrows) {

@@ -360,8 +360,9 @@ bool FakeSite::WaitQuietly(int fd, std::chrono::milliseconds duration) {
     if (left.count() <= 0) {
       return true;
     }
+    // The site's destructor shuts the socket down, which wakes this poll as well.
     pollfd watched{fd, POLLRDHUP, 0};
-    const int ready = poll(&watched, 1, static_cast<int>(std::min<long>(left.count(), 50)));
+    const int ready = poll(&watched, 1, static_cast<int>(std::min<long>(left.count(), 1000)));
     if (ready > 0 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
       return false;
     }
