@@ -82,7 +82,8 @@ class FakeSite {
   void Serve(const std::string& path, FakeResponse response);
   // The n-th request for `path` gets the n-th response; the last one repeats.
   void ServeSequence(const std::string& path, std::vector<FakeResponse> responses);
-  // Asked first for every request; nothing means: use the scripted paths.
+  // Asked first for every request; nothing means: use the scripted paths. Runs on the site's
+  // connection threads, several at once when clients are.
   using Handler = std::function<std::optional<FakeResponse>(const RecordedRequest&)>;
   void SetHandler(Handler handler);
   // For paths nobody scripted; 404 Not Found unless set.
