@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
@@ -224,8 +225,10 @@ struct FakeSite::Connection {
   }
 };
 
-FakeSite::FakeSite() {
-  Listen();
+FakeSite::FakeSite() : FakeSite(0) {}
+
+FakeSite::FakeSite(int port) {
+  Listen(port);
 }
 
 FakeSite::FakeSite(const TestCertificates& certificates) : tls_(std::make_unique<TlsContext>()) {
@@ -249,7 +252,7 @@ FakeSite::FakeSite(const TestCertificates& certificates) : tls_(std::make_unique
   if (!loaded) {
     throw std::runtime_error("the fake site's certificate");
   }
-  Listen();
+  Listen(0);
 }
 
 FakeSite::~FakeSite() {
@@ -277,7 +280,7 @@ FakeSite::~FakeSite() {
   close(wake_pipe_[1]);
 }
 
-void FakeSite::Listen() {
+void FakeSite::Listen(int port) {
   // A client that goes away while the site writes must not end the test process.
   signal(SIGPIPE, SIG_IGN);
   if (pipe2(wake_pipe_, O_CLOEXEC) != 0) {
@@ -292,7 +295,7 @@ void FakeSite::Listen() {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
   if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     ThrowSystemError("bind");
   }

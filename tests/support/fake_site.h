@@ -67,6 +67,8 @@ class FakeSite {
  public:
   // Plain HTTP.
   FakeSite();
+  // Plain HTTP on this port of 127.0.0.1; 0 takes any free one.
+  explicit FakeSite(int port);
   // HTTPS with this server certificate (TLS 1.2 and 1.3 accepted).
   explicit FakeSite(const TestCertificates& certificates);
   ~FakeSite();
@@ -98,7 +100,7 @@ class FakeSite {
 
  private:
   struct Connection;
-  void Listen();
+  void Listen(int port);
   void AcceptLoop();
   void ServeConnection(Connection& connection);
   FakeResponse Choose(const RecordedRequest& request);
