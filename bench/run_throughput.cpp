@@ -1,0 +1,159 @@
+// A whole run against a local site whose pages take 50 ms, through a proxy (so no pacing) with
+// an interval of 0: how close the run comes to the ceiling its own two 50 ms sleeps set, one
+// worker start per 100 ms. Organization pages are analysed for real and their rows written.
+//
+//   bench_run_throughput               200 pages (about 20 s)
+//   bench_run_throughput --pages=2000  the full run (about 200 s)
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "engine/platform/clock.h"
+#include "engine/platform/named_lock.h"
+#include "engine/scraper.h"
+#include "tests/support/fake_site.h"
+#include "tests/support/site_pages.h"
+#include "tests/support/test_window.h"
+#include "tests/support/tinyproxy.h"
+
+namespace {
+
+using namespace mirava;
+
+constexpr int kCategories = 20;
+constexpr double kCeilingPagesPerSecond = 10.0;  // one start per 50 ms + 50 ms of sleep
+
+int g_pages = 200;
+
+// The log pane, noting when the run's outcome line arrives.
+class OutcomeClock final : public engine::ILogView {
+ public:
+  explicit OutcomeClock(std::shared_ptr<engine::ILogView> pane) : pane_(std::move(pane)) {}
+  void Clear() override { pane_->Clear(); }
+  void AppendLine(const std::string& line) override {
+    if (line.find("Сбор данных завершен") != std::string::npos) {
+      outcome_at_ = std::chrono::steady_clock::now();
+    }
+    pane_->AppendLine(line);
+  }
+  std::string Text() const override { return pane_->Text(); }
+  // Read once the run is gone.
+  std::chrono::steady_clock::time_point OutcomeAt() const { return outcome_at_; }
+
+ private:
+  std::shared_ptr<engine::ILogView> pane_;
+  std::chrono::steady_clock::time_point outcome_at_{};
+};
+
+void BM_RunThroughput(benchmark::State& state) {
+  const int pages = static_cast<int>(state.range(0));
+  const int cities = (pages + kCategories - 1) / kCategories;
+
+  testing::FakeSite site;
+  testing::FakeResponse page =
+      testing::FakeResponse::Page(testing::OrganizationPage(testing::SampleOrganization(7)));
+  page.Delay = std::chrono::milliseconds(50);
+  site.SetFallback(page);
+
+  const std::string folder = std::filesystem::temp_directory_path() /
+                             ("mirava-run-throughput-" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  std::unique_ptr<testing::TinyProxy> proxy;
+  if (testing::TinyProxy::Available()) {
+    proxy = std::make_unique<testing::TinyProxy>("bench", "secret", std::vector<int>{});
+    std::ofstream(folder + "/proxy.txt") << "bench:secret@127.0.0.1:" << proxy->Port() << "\r\n";
+  }
+  state.SetLabel(proxy ? "through tinyproxy" : "proxy mode without a proxy list");
+
+  testing::TestWindow window;
+  for (int city = 0; city < cities; ++city) {
+    window.AddCity("город " + std::to_string(city), site.Url("/city" + std::to_string(city)), true);
+  }
+  for (int category = 0; category < kCategories; ++category) {
+    window.AddCategory("рубрика " + std::to_string(category),
+                       "/org/" + std::to_string(category) + "/", true);
+  }
+  const int queued = cities * kCategories;
+  window.SetLimit(10);
+  window.SetInterval(0);
+  window.SetUseProxy(true);
+
+  engine::RunEnvironment environment;
+  environment.ExeFolder = folder + "/";
+  environment.Clock = engine::platform::MakeSystemClock();
+  environment.Dispatcher = window.dispatcher;
+  environment.Pacing = std::make_shared<engine::PacingState>();
+  environment.Rotation = std::make_shared<engine::ProxyRotation>();
+  environment.RequestMutexName = "MiravaParserMutex-bench-" + std::to_string(getpid());
+  environment.OpenWorkbook = [](const std::string&) {};
+
+  for (auto _ : state) {
+    engine::WindowControls controls = window.Controls();
+    auto log = std::make_shared<OutcomeClock>(controls.LogsMemo);
+    controls.LogsMemo = log;
+    std::weak_ptr<engine::TScraper> run;
+    const auto started = std::chrono::steady_clock::now();
+    {
+      std::shared_ptr<engine::TScraper> scraper = engine::TScraper::Create(environment);
+      scraper->Controls = controls;
+      scraper->Start();
+      run = scraper;
+    }
+    while (!run.expired()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // The crawl is over when its outcome line appears; the export after it is not timed.
+    const double seconds = std::chrono::duration<double>(log->OutcomeAt() - started).count();
+    state.SetIterationTime(seconds);
+    int harvested = 0;
+    for (const std::string& line : window.Log()) {
+      harvested += line.find(": успешно") != std::string::npos ? 1 : 0;
+    }
+    state.counters["pages"] = harvested;
+    state.counters["pages_per_s"] = harvested / seconds;
+    state.counters["of_ceiling"] = harvested / seconds / kCeilingPagesPerSecond;
+    if (harvested != queued) {
+      state.SkipWithError("not every page was fetched");
+    }
+  }
+
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  std::filesystem::remove(engine::platform::NamedLockPath(environment.RequestMutexName), ignored);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<char*> arguments;
+  for (int i = 0; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument.starts_with("--pages=")) {
+      g_pages = std::atoi(argv[i] + 8);
+    } else {
+      arguments.push_back(argv[i]);
+    }
+  }
+  int count = static_cast<int>(arguments.size());
+  benchmark::RegisterBenchmark("BM_RunThroughput", BM_RunThroughput)
+      ->Arg(g_pages)
+      ->Iterations(1)
+      ->UseManualTime()
+      ->Unit(benchmark::kSecond);
+  benchmark::Initialize(&count, arguments.data());
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
