@@ -49,6 +49,20 @@ class FailingList final : public engine::IListBoxView {
   std::string message_;
 };
 
+// A proxy check box that cannot be read the first time.
+class FailingCheckBox final : public engine::ICheckBoxView {
+ public:
+  bool IsChecked() const override {
+    if (++calls_ == 1) {
+      throw std::runtime_error("флажок недоступен");
+    }
+    return false;
+  }
+
+ private:
+  mutable std::atomic<int> calls_{0};
+};
+
 bool IsHeld(const std::weak_ptr<engine::TScraper>& run) {
   auto alive = run.lock();
   return alive && alive->IsHeld();
@@ -127,6 +141,25 @@ TEST_F(ScraperPauseTest, IterationErrorsAreReportedAndPauseTheRunEachTime) {
                                    "Включаем паузу на 30 секунд", "Сбор данных завершен"));
   // Workers started by the failed iterations were still harvested.
   EXPECT_EQ(Harvested(), 2);
+}
+
+// A worker that is given up before it starts must not stay on RunningList, where it would never
+// hand itself over and the run would never end.
+TEST_F(ScraperPauseTest, WorkerGivenUpBeforeItsStartLeavesNothingBehind) {
+  AddJobs(2);
+  engine::WindowControls controls = Controls();
+  controls.UseProxyCheckBox = std::make_shared<FailingCheckBox>();
+
+  auto run = StartRun(Environment(), controls);
+  ASSERT_TRUE(WaitFor([&] { return IsHeld(run); }));
+  EXPECT_EQ(CountLines("Ошибка: флажок недоступен"), 1);
+  With(run, [](engine::TScraper& scraper) { scraper.Resume(); });
+  ASSERT_TRUE(WaitUntilGone(run));
+
+  // The address the failed iteration took is not queued again.
+  EXPECT_EQ(CountLines(": " + std::string(kNowhere) + "/c0/x: "), 0);
+  EXPECT_EQ(CountLines(": " + std::string(kNowhere) + "/c1/x: "), 1);
+  EXPECT_EQ(CountLines("Сбор данных завершен"), 1);
 }
 
 TEST_F(ScraperPauseTest, StopEndsAnAutomaticPauseWithoutTheOutcomeLine) {
