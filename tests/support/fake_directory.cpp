@@ -558,7 +558,6 @@ FakeResponse FakeDirectory::Respond(std::string_view origin, const RecordedReque
 }
 
 void FakeDirectory::Attach(FakeSite& site) {
-  // The directory outlives the site's use of it: tests and the demo create it first.
   site.SetHandler([this, origin = site.Origin()](const RecordedRequest& request) {
     return std::optional<FakeResponse>(Respond(origin, request));
   });

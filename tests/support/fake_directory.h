@@ -109,7 +109,7 @@ class FakeDirectory {
   // The response to a request, with absolute links on `origin`; counts requests per path for
   // the failure options and records what it served. Safe from the site's connection threads.
   FakeResponse Respond(std::string_view origin, const RecordedRequest& request);
-  // Lets the site answer every request from this directory.
+  // Lets the site answer every request from this directory, which must outlive the site.
   void Attach(FakeSite& site);
 
   std::vector<ServedResponse> Served() const;
