@@ -171,7 +171,7 @@ TEST_F(ScraperFetchTest, NextRunWorksWhileThePreviousOneWaitsForItsStoppedWorker
   window.AddCategory("a", std::string("/a"), true);
   engine::RunEnvironment first_environment = Environment();
   first_environment.Fetch.ReadTimeoutMs = 5 * 60 * 1000;
-  first_environment.RequestMutexName += "-first";
+  first_environment.RequestMutexName = OtherMutexName("first");
 
   auto first = StartRun(first_environment);
   ASSERT_TRUE(WaitFor([&] { return site->RequestCount() == 1; }));
@@ -192,7 +192,6 @@ TEST_F(ScraperFetchTest, NextRunWorksWhileThePreviousOneWaitsForItsStoppedWorker
 
   site.reset();
   EXPECT_TRUE(WaitUntilGone(first));
-  std::filesystem::remove(engine::platform::NamedLockPath(first_environment.RequestMutexName));
 }
 
 }  // namespace

@@ -93,6 +93,7 @@ class ScraperTest : public ::testing::Test {
     folder_ = std::filesystem::temp_directory_path() / ("mirava-scraper-test-" + unique);
     std::filesystem::create_directories(folder_);
     mutex_name_ = "MiravaParserMutex-test-" + unique;
+    mutex_names_.push_back(mutex_name_);
     window.dispatcher->SetTimestamp(kStamp);
     window.SetLimit(1);
     window.SetInterval(0);
@@ -101,7 +102,15 @@ class ScraperTest : public ::testing::Test {
   ~ScraperTest() override {
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
-    std::filesystem::remove(engine::platform::NamedLockPath(mutex_name_), ignored);
+    for (const std::string& name : mutex_names_) {
+      std::filesystem::remove(engine::platform::NamedLockPath(name), ignored);
+    }
+  }
+
+  // A request mutex of the test's own besides the usual one; its lock file goes with the test.
+  std::string OtherMutexName(const std::string& suffix) {
+    mutex_names_.push_back(mutex_name_ + "-" + suffix);
+    return mutex_names_.back();
   }
 
   std::string Folder() const { return folder_.string() + "/"; }
@@ -199,6 +208,7 @@ class ScraperTest : public ::testing::Test {
   };
   std::filesystem::path folder_;
   std::string mutex_name_;
+  std::vector<std::string> mutex_names_;
   std::shared_ptr<Opened> opened_ = std::make_shared<Opened>();
 };
 
