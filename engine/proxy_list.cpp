@@ -174,12 +174,12 @@ std::optional<std::string> NextProxy(const ProxyList& list, ProxyRotation& rotat
   return list[static_cast<std::size_t>(next)];
 }
 
-void ApplyProxy(ProxySettings& settings, const std::string& specification) {
-  if (specification.empty()) {
+void ApplyProxy(ProxySettings& settings, const std::string& entry) {
+  if (entry.empty()) {
     settings = ProxySettings{};
     return;
   }
-  const std::string_view trimmed = WithoutSchemePrefix(analysis::Trim(specification));
+  const std::string_view trimmed = WithoutSchemePrefix(analysis::Trim(entry));
 
   const std::size_t at = trimmed.find('@');
   if (at != std::string_view::npos) {
@@ -200,7 +200,7 @@ void ApplyProxy(ProxySettings& settings, const std::string& specification) {
   }
 
   // The field form reads the entry as written, not the trimmed text.
-  const std::vector<std::string> fields = SplitProxyFields(specification);
+  const std::vector<std::string> fields = SplitProxyFields(entry);
   if (fields.size() < 3) {
     return;
   }

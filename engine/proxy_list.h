@@ -1,5 +1,5 @@
 #pragma once
-// proxy.txt, the rotation through it, and the reading of one proxy specification.
+// proxy.txt, the rotation through it, and the reading of one proxy entry.
 #include <atomic>
 #include <optional>
 #include <string>
@@ -34,12 +34,12 @@ struct ProxySettings {
   std::string Password;
 };
 
-// Sets `settings` from one specification: "[scheme//]user:password@host:port" or
+// Sets `settings` from one entry: "[scheme//]user:password@host:port" or
 // "[scheme//]host:port;user;password" (blanks may stand for the semicolons; fields may be
-// double-quoted). An empty specification clears everything. Settings a specification does not
+// double-quoted). An empty entry clears everything. Settings an entry does not
 // touch keep their values: the credentials when the user name is empty, and everything when an
 // entry has neither "@" nor three fields (a bare "host:port" included). A port that is not plain
 // decimal digits within int range reads as 0.
-void ApplyProxy(ProxySettings& settings, const std::string& specification);
+void ApplyProxy(ProxySettings& settings, const std::string& entry);
 
 }  // namespace mirava::engine

@@ -1,4 +1,4 @@
-// proxy.txt, the rotation through it and the reading of a proxy specification.
+// proxy.txt, the rotation through it and the reading of a proxy entry.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -161,12 +161,12 @@ TEST(NextProxyTest, CallersAtTheSameTimeNeverGetTheSameEntry) {
   EXPECT_EQ(rotation.ProxyIndex, kThreads * kCallsPerThread) << "two callers got one position";
 }
 
-TEST(ApplyProxyTest, ReadsEveryFormOfSpecification) {
+TEST(ApplyProxyTest, ReadsEveryFormOfEntry) {
   const ProxySettings previous{"old-host", 1111, "old-user", "old-password"};
   const ProxySettings unchanged = previous;
   struct Row {
     const char* name;
-    std::string specification;
+    std::string entry;
     ProxySettings expected;
   };
   const Row rows[] = {
@@ -221,7 +221,7 @@ TEST(ApplyProxyTest, ReadsEveryFormOfSpecification) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     ProxySettings settings = previous;
-    ApplyProxy(settings, row.specification);
+    ApplyProxy(settings, row.entry);
     EXPECT_EQ(settings.Host, row.expected.Host);
     EXPECT_EQ(settings.Port, row.expected.Port);
     EXPECT_EQ(settings.UserName, row.expected.UserName);

@@ -175,7 +175,7 @@ TEST_F(ProxyModeTest, EmptyProxyGoesDirectlyWithoutPacing) {
   EXPECT_TRUE(clock_->Sleeps().empty());
 }
 
-TEST_F(ProxyModeTest, EveryFormOfSpecificationCarriesItsCredentials) {
+TEST_F(ProxyModeTest, EveryFormOfEntryCarriesItsCredentials) {
   FakeSite proxy, site;
   proxy.SetFallback(FakeResponse::Page("ok"));
   const std::vector<std::pair<std::string, std::string>> cases = {
