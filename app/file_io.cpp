@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "analysis/text_encoding.h"
+
 namespace mirava::app {
 namespace {
 
@@ -75,6 +77,19 @@ void WriteFileBytes(const std::string& path, std::string_view bytes) {
     ::unlink(temporary.c_str());
     ThrowFileError(error, path);
   }
+}
+
+std::optional<std::vector<std::u16string>> ReadTextFileLines(const std::string& path) {
+  std::optional<std::string> bytes;
+  try {
+    bytes = ReadFileBytes(path);
+  } catch (const std::system_error&) {
+    return std::nullopt;
+  }
+  if (!bytes) {
+    return std::nullopt;
+  }
+  return analysis::ReadTextLines(*bytes);
 }
 
 }  // namespace mirava::app

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mirava::app {
 
@@ -14,5 +15,9 @@ std::optional<std::string> ReadFileBytes(const std::string& path);
 // a failed write never leaves a half-written file. Throws std::system_error naming the file and
 // the system's reason.
 void WriteFileBytes(const std::string& path, std::string_view bytes);
+
+// The lines of a text file (byte-order mark or system code page; CR LF, LF or CR), or nothing
+// when the file is missing or cannot be read.
+std::optional<std::vector<std::u16string>> ReadTextFileLines(const std::string& path);
 
 }  // namespace mirava::app

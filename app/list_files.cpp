@@ -1,6 +1,5 @@
 #include "app/list_files.h"
 
-#include <system_error>
 
 #include "analysis/text_encoding.h"
 #include "app/file_io.h"
@@ -44,19 +43,6 @@ std::vector<ListItem> ParseCategoryLines(const std::vector<std::u16string>& line
     items.push_back(std::move(item));
   }
   return items;
-}
-
-std::optional<std::vector<std::u16string>> ReadListFileLines(const std::string& path) {
-  std::optional<std::string> bytes;
-  try {
-    bytes = ReadFileBytes(path);
-  } catch (const std::system_error&) {
-    return std::nullopt;
-  }
-  if (!bytes) {
-    return std::nullopt;
-  }
-  return analysis::ReadTextLines(*bytes);
 }
 
 }  // namespace mirava::app

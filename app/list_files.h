@@ -23,8 +23,4 @@ std::vector<ListItem> ParseCityLines(const std::vector<std::u16string>& lines);
 // Fewer than two lines give an empty list; each TAB of a name becomes five spaces.
 std::vector<ListItem> ParseCategoryLines(const std::vector<std::u16string>& lines);
 
-// The lines of a list file by the text-file rule, or nothing when the file is missing or
-// cannot be read.
-std::optional<std::vector<std::u16string>> ReadListFileLines(const std::string& path);
-
 }  // namespace mirava::app

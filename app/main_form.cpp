@@ -525,7 +525,7 @@ void TMainForm::FormClose() {
 }
 
 void TMainForm::LoadCitiesList() {
-  const auto lines = ReadListFileLines(Folder() + kCitiesFileName);
+  const auto lines = ReadTextFileLines(Folder() + kCitiesFileName);
   if (!lines) {
     ShowMessage(MessageIcon::Warning, QStringLiteral("Архив распакован не полностью"),
                 QStringLiteral("Программа не нашла файл с городами, Вам необходимо распаковать "
@@ -537,7 +537,7 @@ void TMainForm::LoadCitiesList() {
 }
 
 void TMainForm::LoadCatsList() {
-  const auto lines = ReadListFileLines(Folder() + kCategoriesFileName);
+  const auto lines = ReadTextFileLines(Folder() + kCategoriesFileName);
   if (!lines) {
     ShowMessage(MessageIcon::Warning, QStringLiteral("Архив распакован не полностью"),
                 QStringLiteral("Программа не нашла файл с рубриками, Вам необходимо распаковать "
@@ -569,10 +569,10 @@ void TMainForm::LoadSettings() {
 }
 
 void TMainForm::RestoreSelection() {
-  std::vector<std::u16string> cities = ReadSelectionFile(Folder() + kCitySelectionFileName)
+  std::vector<std::u16string> cities = ReadTextFileLines(Folder() + kCitySelectionFileName)
                                            .value_or(std::vector<std::u16string>{kDefaultCity});
   std::vector<std::u16string> categories =
-      ReadSelectionFile(Folder() + kCategorySelectionFileName)
+      ReadTextFileLines(Folder() + kCategorySelectionFileName)
           .value_or(std::vector<std::u16string>{kDefaultCategory});
 
   SelectItems(*CatsListBox, MatchCategories(ItemNames(*CatsListBox), categories));

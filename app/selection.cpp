@@ -1,7 +1,6 @@
 #include "app/selection.h"
 
 #include <algorithm>
-#include <system_error>
 
 #include "analysis/text_encoding.h"
 #include "app/file_io.h"
@@ -24,19 +23,6 @@ std::string EncodeCategorySelection(const std::vector<std::u16string>& names) {
     bytes += "\r\n";
   }
   return bytes;
-}
-
-std::optional<std::vector<std::u16string>> ReadSelectionFile(const std::string& path) {
-  std::optional<std::string> bytes;
-  try {
-    bytes = ReadFileBytes(path);
-  } catch (const std::system_error&) {
-    return std::nullopt;
-  }
-  if (!bytes) {
-    return std::nullopt;
-  }
-  return analysis::ReadTextLines(*bytes);
 }
 
 std::vector<bool> MatchCategories(const std::vector<std::u16string>& item_names,

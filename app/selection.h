@@ -17,10 +17,6 @@ inline constexpr const char16_t* kDefaultCategory = u"Чип-тюнинг";
 std::string EncodeCitySelection(const std::vector<std::u16string>& names);
 std::string EncodeCategorySelection(const std::vector<std::u16string>& names);
 
-// The lines of a selection file by the text-file rule; nothing when the file is missing or
-// cannot be read.
-std::optional<std::vector<std::u16string>> ReadSelectionFile(const std::string& path);
-
 // Which category items to select: every saved entry and every item name is trimmed, letter
 // case is ignored, and each saved entry selects only the first item not yet matched by it.
 // `saved` is left holding the entries that matched nothing.
