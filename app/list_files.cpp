@@ -2,7 +2,6 @@
 
 
 #include "analysis/text_encoding.h"
-#include "app/file_io.h"
 
 namespace mirava::app {
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "analysis/text_encoding.h"
-#include "app/file_io.h"
 
 namespace mirava::app {
 
