@@ -5,11 +5,14 @@
 #include <QDir>
 #include <QLocale>
 #include <QTemporaryDir>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/main_form.h"
+#include "engine/platform/named_lock.h"
 #include "test_files.h"
 #include "tests/support/fake_clock.h"
 
@@ -32,6 +35,10 @@ class FormFixture {
     folder_ = root_.path() + "/" + (subfolder.isEmpty() ? QString() : subfolder + "/");
     QDir().mkpath(folder_);
   }
+  ~FormFixture() {
+    std::error_code ignored;
+    std::filesystem::remove(engine::platform::NamedLockPath(LockName()), ignored);
+  }
 
   QString Path(const QString& name) const { return folder_ + name; }
   void Write(const QString& name, const QByteArray& bytes) const { WriteBytes(Path(name), bytes); }
@@ -52,8 +59,7 @@ class FormFixture {
     environment.Run.Pacing = std::make_shared<engine::PacingState>();
     environment.Run.Rotation = std::make_shared<engine::ProxyRotation>();
     // A lock of this test program alone, so parallel test programs never wait for each other.
-    environment.Run.RequestMutexName =
-        "MiravaAppTests-" + std::to_string(QCoreApplication::applicationPid());
+    environment.Run.RequestMutexName = LockName();
     environment.Run.LoopSleepMs = 5;
     environment.Run.Fetch.ConnectTimeoutMs = 2000;
     environment.Run.Fetch.ReadTimeoutMs = 2000;
@@ -78,6 +84,10 @@ class FormFixture {
 
   std::unique_ptr<app::TMainForm> MakeForm() {
     return std::make_unique<app::TMainForm>(Environment());
+  }
+
+  static std::string LockName() {
+    return "MiravaAppTests-" + std::to_string(QCoreApplication::applicationPid());
   }
 
   std::vector<ShownMessage> messages;
