@@ -183,9 +183,9 @@ TEST_F(ProxyModeTest, EveryFormOfEntryCarriesItsCredentials) {
       {"http://alice:wonder@" + Endpoint(proxy), "alice:wonder"},
       {Endpoint(proxy) + ";alice;wonder", "alice:wonder"},
   };
-  for (const auto& [spec, credentials] : cases) {
-    SCOPED_TRACE(spec);
-    auto worker = MakeProxiedWorker(site.Url("/page"), spec);
+  for (const auto& [entry, credentials] : cases) {
+    SCOPED_TRACE(entry);
+    auto worker = MakeProxiedWorker(site.Url("/page"), entry);
     RunToEnd(*worker);
     EXPECT_EQ(worker->result, 1);
     EXPECT_EQ(proxy.Requests().back().Header("Proxy-Authorization"),
@@ -211,10 +211,10 @@ TEST_F(TinyProxyTest, CredentialsInEveryFormReachTheSiteThroughTheProxy) {
   site.Serve("/moskva/kafe/", FakeResponse::Page("through the proxy"));
   TinyProxy proxy("mirava", "s3cret", {});
   const std::string endpoint = "127.0.0.1:" + std::to_string(proxy.Port());
-  for (const std::string& spec : {"mirava:s3cret@" + endpoint, "http://mirava:s3cret@" + endpoint,
-                                  endpoint + ";mirava;s3cret"}) {
-    SCOPED_TRACE(spec);
-    auto worker = MakeProxiedWorker(site.Url("/moskva/kafe/"), spec);
+  for (const std::string& entry : {"mirava:s3cret@" + endpoint, "http://mirava:s3cret@" + endpoint,
+                                   endpoint + ";mirava;s3cret"}) {
+    SCOPED_TRACE(entry);
+    auto worker = MakeProxiedWorker(site.Url("/moskva/kafe/"), entry);
     RunToEnd(*worker);
     EXPECT_EQ(worker->result, 1) << worker->statusText;
     EXPECT_EQ(worker->html, "through the proxy");
