@@ -24,23 +24,12 @@
 #include "engine/scraper.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/test_window.h"
+#include "tests/support/wait_for.h"
 
 namespace mirava::testing {
 
 // A generous bound for anything a run does: no test waits this long unless it is broken.
 inline constexpr std::chrono::seconds kRunTimeout{60};
-
-inline bool WaitFor(const std::function<bool()>& condition,
-                    std::chrono::milliseconds timeout = kRunTimeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 // The run has freed itself: its thread let go of the last reference.
 inline bool WaitUntilGone(const std::weak_ptr<engine::TScraper>& run,

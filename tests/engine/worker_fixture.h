@@ -22,6 +22,7 @@
 #include "tests/support/fake_clock.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/test_window.h"
+#include "tests/support/wait_for.h"
 
 namespace mirava::testing::worker {
 
@@ -72,18 +73,6 @@ class WorkerTest : public ::testing::Test {
       }
     }
     return false;
-  }
-
-  bool WaitFor(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
   }
 
   // Starts the worker and waits for its hand-off; the outcome fields may be read afterwards.
