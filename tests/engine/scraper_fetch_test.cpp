@@ -147,6 +147,9 @@ TEST_F(ScraperFetchTest, StopDoesNotWaitForWorkersStuckInARequest) {
 
   auto run = StartRun(environment);
   ASSERT_TRUE(WaitFor([&] { return CountLines("Запускаем http") == 3; }));
+  // Direct requests take turns: only the worker whose request reached the site is stuck in it;
+  // a stop before that would let every worker leave at once and free the run early.
+  ASSERT_TRUE(WaitFor([&] { return site->RequestCount() == 1; }));
   With(run, [](engine::TScraper& scraper) { scraper.Stop(); });
   ASSERT_TRUE(WaitFor([&] { return window.StartEnabled(); }));
 
