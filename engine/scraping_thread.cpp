@@ -160,13 +160,10 @@ bool TScrapingThread::HandleFailure(const HttpResult& failure, HttpClient& clien
   }
   if (failure.StatusCode == 429 && !UseProxy) {
     AddLog("Делаем паузу 5 минут");
-    // Every direct request of any worker moves LastRequestTick, so the pause lasts until the
-    // site has had that long without one.
-    while (!StopRequested() &&
-           platform::TickDiff(services.Clock->TickCount(),
-                              services.Pacing->LastRequestTick.load()) < fetch.RateLimitPauseMs) {
-      services.Clock->SleepMs(fetch.PollMs);
-    }
+    // Every direct request of any worker, and of any other copy of the program, moves the last
+    // request's time, so the pause lasts until the site has had that long without one.
+    WaitSinceLatestRequest(*services.RequestMutex, *services.Pacing, *services.Clock,
+                           fetch.RateLimitPauseMs, stop_, fetch.PollMs);
   }
   if (UseProxy && services.Proxies && services.Rotation) {
     if (auto next = NextProxy(*services.Proxies, *services.Rotation)) {

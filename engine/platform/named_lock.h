@@ -2,9 +2,19 @@
 // A lock shared by every thread and process of one user that names it: an exclusive flock on a
 // lock file in the user's runtime folder. Each acquisition opens its own descriptor, so threads
 // of one process exclude each other too, and the kernel frees the lock when its holder dies.
+// While holding it, a holder reads and writes a small shared record (kept in the lock file).
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace mirava::engine::platform {
+
+// The small record every holder of one named lock shares: who sent the last direct request and
+// when, on the system-wide tick count.
+struct SharedRequestRecord {
+  std::uint32_t LastRequestTick = 0;
+  std::uint64_t Writer = 0;  // the pacing state that wrote it
+};
 
 class NamedLock {
  public:
@@ -24,6 +34,12 @@ class NamedLock {
     ~Holding();
     Holding(const Holding&) = delete;
     Holding& operator=(const Holding&) = delete;
+
+    // The record as the last holder left it; nothing when none was ever written (or it is not
+    // readable as one). Kept in the lock file itself, so it lasts as long as the file.
+    std::optional<SharedRequestRecord> ReadRecord() const;
+    // False when the system refused the write; the lock is still held.
+    bool WriteRecord(const SharedRequestRecord& record) const;
 
    private:
     int fd_ = -1;

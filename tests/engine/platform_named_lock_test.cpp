@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -180,6 +181,36 @@ TEST(NamedLockTest, ConstructionCreatesTheLockFileOrReportsTheSystemsReason) {
     EXPECT_EQ(error.code().value(), ENOENT);
     EXPECT_NE(std::string(error.what()).find(std::strerror(ENOENT)), std::string::npos);
   }
+}
+
+TEST(NamedLockTest, TheSharedRecordPassesFromHolderToHolderAcrossProcesses) {
+  TempFolder folder;
+  const NamedLock lock = NamedLock::AtPath(folder.File("test.lock"));
+  {
+    NamedLock::Holding holding(lock);
+    EXPECT_FALSE(holding.ReadRecord()) << "a new lock file holds no record";
+  }
+  ChildProcess child([&] {
+    NamedLock::Holding holding(lock);
+    if (!holding.WriteRecord({0xFFFFFFF0u, 0x0123456789ABCDEFull})) {
+      _exit(1);
+    }
+  });
+  ASSERT_TRUE(child.Started());
+  const int status = child.Wait();
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  {
+    NamedLock::Holding holding(lock);
+    const std::optional<SharedRequestRecord> record = holding.ReadRecord();
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->LastRequestTick, 0xFFFFFFF0u);
+    EXPECT_EQ(record->Writer, 0x0123456789ABCDEFull);
+  }
+
+  // A lock file with other contents (an older version's empty file, a stray write) holds none.
+  std::ofstream(lock.Path(), std::ios::binary | std::ios::trunc) << "something else entirely";
+  NamedLock::Holding holding(lock);
+  EXPECT_FALSE(holding.ReadRecord());
 }
 
 TEST(NamedLockTest, ThreadsOfOneProcessNeverHoldItTogether) {

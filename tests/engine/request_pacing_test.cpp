@@ -55,11 +55,13 @@ struct Request {
 
 // Workers that each send `per_worker` direct requests lasting `duration_ms` on the fake clock.
 // Returns the requests in the order they started; fails the test if two were ever in flight.
+// With `copies` > 1 the workers are spread over that many pacing states on the one lock file, as
+// the workers of separate running copies of the program are.
 std::vector<Request> RunWorkers(FakeClock& clock, std::uint32_t interval_ms, int workers,
-                                int per_worker, std::uint32_t duration_ms) {
+                                int per_worker, std::uint32_t duration_ms, int copies = 1) {
   TempLock temp;
   const NamedLock lock = temp.Lock();
-  PacingState state;
+  std::vector<PacingState> states(static_cast<std::size_t>(copies));
   const std::atomic<bool> stop{false};
   std::mutex mutex;
   std::vector<Request> requests;
@@ -68,7 +70,8 @@ std::vector<Request> RunWorkers(FakeClock& clock, std::uint32_t interval_ms, int
 
   std::vector<std::thread> threads;
   for (int w = 0; w < workers; ++w) {
-    threads.emplace_back([&] {
+    threads.emplace_back([&, w] {
+      PacingState& state = states[static_cast<std::size_t>(w % copies)];
       for (int i = 0; i < per_worker; ++i) {
         RequestTurn turn(lock, state, clock, interval_ms, stop);
         if (++in_flight > 1) {
@@ -104,6 +107,80 @@ TEST(RequestPacingTest, ThreeWorkersAreSpacedByTheIntervalFromTheEndOfTheLastReq
   }
 }
 
+TEST(RequestPacingTest, TwoRunningCopiesTogetherKeepTheInterval) {
+  // Two copies with two workers each: one request per interval in all, not one per copy.
+  FakeClock clock(1000000);
+  const std::vector<Request> requests = RunWorkers(clock, 10000, 4, 3, 1500, 2);
+  ASSERT_EQ(requests.size(), 12u);
+  for (std::size_t i = 1; i < requests.size(); ++i) {
+    const std::uint32_t gap = requests[i].Start - requests[i - 1].End;
+    EXPECT_GE(gap, 10000u) << "request " << i;
+    EXPECT_LT(gap, 10100u) << "request " << i;
+  }
+}
+
+TEST(RequestPacingTest, ARunsResetForgetsOnlyItsOwnCopysRequests) {
+  TempLock temp;
+  const NamedLock lock = temp.Lock();
+  const std::atomic<bool> stop{false};
+  FakeClock clock(500000, std::chrono::microseconds(0));
+  PacingState mine;
+  PacingState other;
+
+  // This copy's own last request, then a new run: its first request does not wait.
+  { RequestTurn turn(lock, mine, clock, 10000, stop); }
+  mine.LastRequestTick = 0;
+  clock.Advance(1000);
+  {
+    RequestTurn turn(lock, mine, clock, 10000, stop);
+    EXPECT_EQ(clock.TickCount(), 501000u);
+  }
+
+  // Another copy's request counts even right after this copy's reset.
+  clock.Advance(20000);
+  {
+    RequestTurn turn(lock, other, clock, 10000, stop);
+    EXPECT_EQ(clock.TickCount(), 521000u);
+  }
+  mine.LastRequestTick = 0;
+  {
+    RequestTurn turn(lock, mine, clock, 10000, stop);
+    EXPECT_EQ(clock.TickCount(), 531000u);
+  }
+}
+
+TEST(RequestPacingTest, TheRateLimitPauseCountsFromAnyCopysLatestRequest) {
+  struct Row {
+    const char* name;
+    std::uint32_t own_last;    // ticks before the pause starts
+    std::uint32_t other_last;  // 0: the other copy has sent nothing
+    std::uint32_t expected_wait;
+  };
+  const Row rows[] = {
+      {"only this copy's requests", 1000, 0, 299000},
+      {"the other copy's request is later", 1000, 500, 299500},
+      {"the other copy's request is earlier", 1000, 4000, 299000},
+      {"both long ago", 400000, 350000, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempLock temp;
+    const NamedLock lock = temp.Lock();
+    const std::atomic<bool> stop{false};
+    FakeClock clock(10000000, std::chrono::microseconds(0));
+    PacingState mine;
+    PacingState other;
+    if (row.other_last != 0) {
+      clock.Set(10000000 - row.other_last);
+      RequestTurn turn(lock, other, clock, 0, stop);
+    }
+    clock.Set(10000000);
+    mine.LastRequestTick = 10000000 - row.own_last;
+    WaitSinceLatestRequest(lock, mine, clock, 300000, stop);
+    EXPECT_EQ(clock.TickCount() - 10000000, row.expected_wait);
+  }
+}
+
 TEST(RequestPacingTest, IntervalZeroSerialisesWithoutPause) {
   FakeClock clock(1000000);
   const std::vector<Request> requests = RunWorkers(clock, 0, 3, 3, 50);
@@ -135,11 +212,12 @@ TEST(RequestPacingTest, WaitsOutWhatIsLeftOfTheIntervalInPollSteps) {
       {"the wait crosses the wrap of the counter", 0xFFFFF000u, 0xFFFFF000u, 10000, 10000},
       {"last request before the wrap, now after it", 100, 0xFFFFFF00u, 10000, 9700},
   };
-  TempLock temp;
-  const NamedLock lock = temp.Lock();
   const std::atomic<bool> stop{false};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    // A lock file of the row's own: each row's state stands for a fresh copy of the program.
+    TempLock temp;
+    const NamedLock lock = temp.Lock();
     FakeClock clock(row.now, std::chrono::microseconds(0));
     PacingState state;
     state.LastRequestTick = row.last_request;
@@ -228,18 +306,66 @@ struct RealRequest {
 };
 
 // `count` direct requests of 20 ms each on the real clock, as one instance of the program would.
-std::vector<RealRequest> SendRealRequests(const NamedLock& lock, int count) {
+std::vector<RealRequest> SendRealRequests(const NamedLock& lock, int count,
+                                          std::uint32_t interval_ms = 0) {
   PacingState state;
   platform::SystemClock clock;
   const std::atomic<bool> stop{false};
   std::vector<RealRequest> requests;
   for (int i = 0; i < count; ++i) {
-    RequestTurn turn(lock, state, clock, 0, stop);
+    RequestTurn turn(lock, state, clock, interval_ms, stop, 1);
     const std::uint64_t start = MonotonicNs();
     clock.SleepMs(20);
     requests.push_back({start, MonotonicNs()});
   }
   return requests;
+}
+
+TEST(RequestPacingTest, TwoInstancesKeepTheIntervalBetweenThem) {
+  // Real processes and the real clock: the interval holds across the two, not only within each.
+  TempLock temp;
+  const NamedLock lock = temp.Lock();
+  constexpr int kPerProcess = 3;
+  constexpr std::uint32_t kIntervalMs = 60;
+
+  int records[2];
+  ASSERT_EQ(pipe2(records, O_CLOEXEC), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    int status = 0;
+    try {
+      for (const RealRequest& request : SendRealRequests(lock, kPerProcess, kIntervalMs)) {
+        if (write(records[1], &request, sizeof request) != sizeof request) {
+          status = 1;
+        }
+      }
+    } catch (...) {
+      status = 2;
+    }
+    _exit(status);
+  }
+  ASSERT_GT(child, 0);
+  close(records[1]);
+
+  std::vector<RealRequest> requests = SendRealRequests(lock, kPerProcess, kIntervalMs);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  RealRequest request{};
+  while (read(records[0], &request, sizeof request) == sizeof request) {
+    requests.push_back(request);
+  }
+  close(records[0]);
+
+  ASSERT_EQ(requests.size(), 2u * kPerProcess);
+  std::sort(requests.begin(), requests.end(),
+            [](const RealRequest& a, const RealRequest& b) { return a.Start < b.Start; });
+  for (std::size_t i = 1; i < requests.size(); ++i) {
+    // The tick count has whole milliseconds: a gap may look up to one of them short.
+    EXPECT_GE(requests[i].Start - requests[i - 1].End, (kIntervalMs - 1) * 1000000ull)
+        << "requests " << i - 1 << " and " << i;
+  }
 }
 
 TEST(RequestPacingTest, TwoInstancesNeverSendDirectRequestsAtTheSameTime) {
