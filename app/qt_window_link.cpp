@@ -39,11 +39,16 @@ QString Utf8(const std::string& text) {
 }  // namespace
 
 QString FormatLogTimestamp(const QDateTime& moment, const QLocale& locale) {
-  QString stamp = locale.toString(moment.date(), QLocale::ShortFormat);
+  // The C and POSIX locales would print an English month name; the operator reads Russian.
+  const bool plain_locale = locale.language() == QLocale::C;
+  QString stamp = plain_locale ? locale.toString(moment.date(), QStringLiteral("dd.MM.yyyy"))
+                               : locale.toString(moment.date(), QLocale::ShortFormat);
   const QTime time = moment.time();
   if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
     stamp += u' ';
-    stamp += locale.toString(time, TimeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat)));
+    stamp += locale.toString(
+        time, plain_locale ? QStringLiteral("H:mm:ss")
+                           : TimeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat)));
   }
   return stamp;
 }

@@ -23,7 +23,7 @@ class QTimer;
 namespace mirava::app {
 
 // The short date, one space and the long time without any time-zone part; the time is left out
-// at exactly 00:00:00.
+// at exactly 00:00:00. Under the C or POSIX locale: dd.MM.yyyy H:mm:ss.
 QString FormatLogTimestamp(const QDateTime& moment, const QLocale& locale);
 
 // Runs callbacks on the thread that created it (the window thread). A call from another thread

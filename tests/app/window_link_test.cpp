@@ -122,6 +122,19 @@ class WindowLinkTest : public QObject {
              QString("3/9/26 7:05:03 PM"));
   }
 
+  // Without a language of its own (C, POSIX) the stamp is the Russian numeric form, never an
+  // English month name.
+  void PlainLocalesFallBackToTheRussianNumericForm() {
+    for (const QLocale& plain : {QLocale::c(), QLocale(QStringLiteral("POSIX"))}) {
+      QCOMPARE(FormatLogTimestamp(QDateTime(QDate(2026, 3, 9), QTime(7, 5, 3)), plain),
+               QString("09.03.2026 7:05:03"));
+      QCOMPARE(FormatLogTimestamp(QDateTime(QDate(2026, 12, 31), QTime(19, 0, 0)), plain),
+               QString("31.12.2026 19:00:00"));
+      QCOMPARE(FormatLogTimestamp(QDateTime(QDate(2026, 12, 31), QTime(0, 0, 0)), plain),
+               QString("31.12.2026"));
+    }
+  }
+
   void ProgressBarHoldsItsPositionInRange() {
     QProgressBar bar;
     mirava::app::QtProgressView view(&bar);
