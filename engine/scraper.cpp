@@ -224,7 +224,7 @@ bool TScraper::SetUp() {
 void TScraper::OpenResultsFile() {
   const std::uint32_t n = environment_.Clock->TickCount();
   const std::uint32_t m = environment_.Clock->TickCount();
-  FileNames = output::MakeRunFileNames(n, m);
+  FileNames = output::FreeRunFileNames(environment_.ExeFolder, n, m);
   const std::string path = environment_.ExeFolder + FileNames.ResultsFileName;
   Log("Данные будут записываться в файл " + path);
   ResultsWriter = std::make_unique<output::ResultsWriter>(output::CreateResultsSink(path));

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -92,6 +93,25 @@ RunFileNames MakeRunFileNames(std::uint32_t n, std::uint32_t m) {
   names.ResultsFileName = "data" + as_signed(n) + ".tab";
   names.WorkbookFileName = "data" + as_signed(n) + ".xlsx";
   names.LogFileName = "log" + as_signed(m) + ".txt";
+  return names;
+}
+
+RunFileNames FreeRunFileNames(const std::string& folder, std::uint32_t n, std::uint32_t m) {
+  // A name counts as taken whatever lies there (a file, a folder, a dangling link).
+  const auto taken = [&folder](const std::string& name) {
+    struct stat status {};
+    return ::lstat((folder + name).c_str(), &status) == 0;
+  };
+  RunFileNames names = MakeRunFileNames(n, m);
+  // Bounded: a folder cannot hold 2^32 names, but a broken file system must not hang the run.
+  for (std::uint32_t tries = 0;
+       tries < 1000000 && (taken(names.ResultsFileName) || taken(names.WorkbookFileName));
+       ++tries) {
+    names = MakeRunFileNames(++n, m);
+  }
+  for (std::uint32_t tries = 0; tries < 1000000 && taken(names.LogFileName); ++tries) {
+    names.LogFileName = MakeRunFileNames(n, ++m).LogFileName;
+  }
   return names;
 }
 

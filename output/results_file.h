@@ -17,6 +17,11 @@ struct RunFileNames {
 // n and m are two readings of the 32-bit tick count, printed as signed 32-bit numbers.
 RunFileNames MakeRunFileNames(std::uint32_t n, std::uint32_t m);
 
+// The names for a run in `folder` (with its trailing "/"): as MakeRunFileNames, but n moves on
+// while data<n>.tab or data<n>.xlsx exists there and m while log<m>.txt does, so a run never
+// empties or replaces an earlier run's files (the tick count starts again after every reboot).
+RunFileNames FreeRunFileNames(const std::string& folder, std::uint32_t n, std::uint32_t m);
+
 // Where the writer's bytes go; the file version is a thin wrapper, tests use memory or a stream
 // that refuses writes.
 class IByteSink {

@@ -54,6 +54,36 @@ TEST_F(ScraperTest, StopBeforeTheFirstIterationFinishesOnAHeaderOnlyFile) {
   EXPECT_TRUE(window.StartEnabled());
 }
 
+TEST_F(ScraperTest, EarlierRunsFilesAreNeverReplacedTheNextFreeNumbersAreTaken) {
+  // The tick count starts again after a reboot, so a new run can meet an old run's numbers.
+  const std::string tick = std::to_string(kStartTick);
+  const std::string next = std::to_string(kStartTick + 1);
+  const std::string free_results = Folder() + "data" + std::to_string(kStartTick + 2) + ".tab";
+  const std::string free_workbook = Folder() + "data" + std::to_string(kStartTick + 2) + ".xlsx";
+  const std::string free_log = Folder() + "log" + next + ".txt";
+  const std::vector<std::string> earlier = {"data" + tick + ".tab", "data" + next + ".xlsx",
+                                            "log" + tick + ".txt"};
+  for (const std::string& name : earlier) {
+    std::ofstream(Folder() + name, std::ios::binary) << "earlier run: " << name;
+  }
+  window.AddCity("Москва", std::string(kNowhere) + "/moskva", true);
+  window.AddCategory("Кафе", std::string("/kafe/"), true);
+
+  auto run = StartRun(Environment(), {}, [](engine::TScraper& scraper) { scraper.Pause(); });
+  ASSERT_TRUE(WaitFor([&] { return Holds(run, [](auto& r) { return r.IsHeld(); }); }));
+  With(run, [](engine::TScraper& scraper) { scraper.Stop(); });
+  ASSERT_TRUE(WaitUntilGone(run));
+
+  for (const std::string& name : earlier) {
+    EXPECT_EQ(ReadFileBytes(Folder() + name), "earlier run: " + name);
+  }
+  EXPECT_EQ(CountLines("Данные будут записываться в файл " + free_results), 1);
+  EXPECT_EQ(ReadFileBytes(free_results), HeaderOnlyFile());
+  EXPECT_THAT(OpenedWorkbooks(), ElementsAre(free_workbook));
+  EXPECT_THAT(ReadFileBytes(free_log),
+              ::testing::EndsWith("Работа завершена, лог записан в " + free_log + "\r\n"));
+}
+
 TEST_F(ScraperTest, JobsAreQueuedCityByCityInListOrder) {
   window.AddCity("A", std::string(kNowhere) + "/a", true);
   window.AddCity("B", std::string(kNowhere) + "/b", false);
@@ -166,10 +196,12 @@ TEST_F(ScraperTest, RefusedRequestMutexEndsTheRunUnreported) {
 TEST_F(ScraperTest, ExportFailureIsOneErrorLineAndNoLogFile) {
   window.AddCity("A", std::string(kNowhere) + "/a", true);
   window.AddCategory("x", std::string("/x"), true);
-  // A folder in the workbook's place cannot be written over.
+  // A folder in the workbook's place cannot be written over. Made once the run has named its
+  // files, since a run never picks a name that is taken.
+  auto run = StartRun(Environment(), {}, [](engine::TScraper& scraper) { scraper.Pause(); });
+  ASSERT_TRUE(WaitFor([&] { return Holds(run, [](auto& r) { return r.IsHeld(); }); }));
   std::filesystem::create_directories(WorkbookPath());
-
-  auto run = StartRun();
+  With(run, [](engine::TScraper& scraper) { scraper.Resume(); });
   ASSERT_TRUE(WaitUntilGone(run));
 
   const std::vector<std::string> log = window.Log();
