@@ -26,6 +26,7 @@
 #include "app/selection.h"
 #include "app/settings.h"
 #include "engine/log_line.h"
+#include "output/failure_texts.h"
 
 namespace mirava::app {
 namespace {
@@ -136,10 +137,15 @@ void AddItems(QListWidget& list, const std::vector<ListItem>& items) {
 
 QString SaveFailure(const std::string& path, const std::exception& error) {
   const auto* system_error = dynamic_cast<const std::system_error*>(&error);
-  const QString reason = QString::fromStdString(
-      system_error != nullptr ? system_error->code().message() : std::string(error.what()));
+  // The system's reason, in Russian where the failure table has it.
+  std::string reason = error.what();
+  if (system_error != nullptr) {
+    reason = system_error->code().category() == std::generic_category()
+                 ? output::SystemErrorText(system_error->code().value())
+                 : system_error->code().message();
+  }
   return QStringLiteral("Не удалось сохранить файл %1: %2")
-      .arg(QString::fromStdString(path), reason);
+      .arg(QString::fromStdString(path), QString::fromStdString(reason));
 }
 
 constexpr const char* kStyleSheet = R"(

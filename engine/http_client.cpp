@@ -90,6 +90,40 @@ void InitHttpGlobally() {
   });
 }
 
+std::optional<output::Failure> FailureOfCurlCode(int curl_code, bool through_proxy,
+                                                 long proxy_status) {
+  using output::Failure;
+  if (through_proxy && proxy_status == 407) {
+    return Failure::ProxyCredentials;
+  }
+  switch (static_cast<CURLcode>(curl_code)) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return Failure::HostNotFound;
+    case CURLE_COULDNT_CONNECT:
+      // With a proxy the only connection libcurl makes is the one to the proxy.
+      return through_proxy ? Failure::ProxyFailed : Failure::ConnectFailed;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_PROXY:
+      return Failure::ProxyFailed;
+    case CURLE_OPERATION_TIMEDOUT:
+      return Failure::TimedOut;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return Failure::TlsFailed;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return Failure::BadAddress;
+    default:
+      return std::nullopt;
+  }
+}
+
 std::string BodyTooLargeText(std::size_t max_body_bytes) {
   constexpr std::size_t kMiB = 1024 * 1024;
   if (max_body_bytes >= kMiB && max_body_bytes % kMiB == 0) {
@@ -320,13 +354,18 @@ struct HttpClient::Impl {
 
   std::string FailureText(CURLcode code) const {
     if (transfer.timed_out) {
-      return kReadTimedOutText;
+      return std::string(output::FailureText(output::Failure::TimedOut));
     }
     if (transfer.too_large || code == CURLE_FILESIZE_EXCEEDED) {
       return BodyTooLargeText(options.MaxBodyBytes);
     }
     if (code == CURLE_GOT_NOTHING) {
       return kClosedGracefullyText;
+    }
+    long proxy_status = 0;
+    curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &proxy_status);
+    if (const auto failure = FailureOfCurlCode(code, !proxy_url.empty(), proxy_status)) {
+      return std::string(output::FailureText(*failure));
     }
     if (error[0] != '\0') {
       return error;

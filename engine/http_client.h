@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/proxy_list.h"
+#include "output/failure_texts.h"
 
 struct x509_store_st;  // OpenSSL's X509_STORE
 
@@ -58,9 +60,13 @@ struct HttpResult {
   long StatusCode = 0;
 };
 
-// Failure texts with a meaning of their own.
+// A failure text with a meaning of its own: the worker repeats such a request at once.
 inline constexpr const char* kClosedGracefullyText = "Connection Closed Gracefully.";
-inline constexpr const char* kReadTimedOutText = "Read timed out.";
+
+// What the failure table says about a libcurl result code, if it knows it. `through_proxy`: the
+// request went to a proxy; `proxy_status`: the proxy's answer to a tunnel request (0 for none).
+std::optional<output::Failure> FailureOfCurlCode(int curl_code, bool through_proxy,
+                                                 long proxy_status);
 // "Ответ сайта больше 64 МБ" for the default cap.
 std::string BodyTooLargeText(std::size_t max_body_bytes);
 

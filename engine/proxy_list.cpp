@@ -7,10 +7,11 @@
 #include <cerrno>
 #include <climits>
 #include <string_view>
-#include <system_error>
+#include <stdexcept>
 
 #include "analysis/text_encoding.h"
 #include "analysis/text_toolkit.h"
+#include "output/failure_texts.h"
 
 namespace mirava::engine {
 
@@ -34,7 +35,7 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
     if (errno == ENOENT || errno == ENOTDIR) {
       return false;
     }
-    throw std::system_error(errno, std::generic_category(), path);
+    throw std::runtime_error(path + ": " + output::SystemErrorText(errno));
   }
   struct stat status {};
   if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
@@ -51,7 +52,7 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
     } else if (errno != EINTR) {
       const int error = errno;
       close(fd);
-      throw std::system_error(error, std::generic_category(), path);
+      throw std::runtime_error(path + ": " + output::SystemErrorText(error));
     }
   }
   close(fd);

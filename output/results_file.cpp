@@ -12,13 +12,14 @@
 #include <string>
 
 #include "analysis/text_encoding.h"
+#include "output/failure_texts.h"
 
 namespace mirava::output {
 
 namespace {
 
 std::runtime_error SystemError(const std::string& path, int error) {
-  return std::runtime_error(path + ": " + std::strerror(error));
+  return std::runtime_error(path + ": " + SystemErrorText(error));
 }
 
 // Hands every byte to the system, resuming after partial writes and interruptions.
@@ -51,7 +52,7 @@ class ResultsFileSink : public IByteSink {
 
   void Write(std::string_view bytes) override {
     if (fd_ < 0) {
-      throw std::runtime_error(path_ + ": " + std::strerror(EBADF));
+      throw std::runtime_error(path_ + ": " + SystemErrorText(EBADF));
     }
     const int error = WriteAll(fd_, bytes);
     if (error != 0) {

@@ -18,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "output/failure_texts.h"
 #include "output/tab_import.h"
 
 extern char** environ;
@@ -35,7 +36,7 @@ constexpr std::size_t kMaxColumnWidth = 60;
 constexpr std::size_t kFilterButtonWidth = 3;  // room for the header's drop-down arrow
 
 std::string SystemMessage(int error) {
-  return std::generic_category().message(error);
+  return SystemErrorText(error);
 }
 
 std::runtime_error ReadError(const std::string& path, const std::string& reason) {

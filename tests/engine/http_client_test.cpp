@@ -1,9 +1,13 @@
 #include "engine/http_client.h"
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -258,7 +262,7 @@ TEST_F(HttpClientTest, ReadTimeOutEndsASilentResponse) {
     const HttpResult result = client.Get(site.Url(path), body);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_FALSE(result.Ok);
-    EXPECT_EQ(result.FailureText, kReadTimedOutText);
+    EXPECT_EQ(result.FailureText, output::FailureText(output::Failure::TimedOut));
     EXPECT_GE(elapsed, std::chrono::milliseconds(300));
     EXPECT_LT(elapsed, std::chrono::seconds(10));
   }
@@ -331,7 +335,7 @@ TEST_F(HttpClientTest, VerifiesTheServerCertificate) {
   std::string body;
   const HttpResult rejected = untrusting.Get(site.Url("/page"), body);
   EXPECT_FALSE(rejected.Ok);
-  EXPECT_NE(rejected.FailureText.find("certificate"), std::string::npos) << rejected.FailureText;
+  EXPECT_EQ(rejected.FailureText, output::FailureText(output::Failure::TlsFailed));
   EXPECT_EQ(site.RequestCount(), 0u);
 
   // The same store serves several clients, one after the other and side by side.
@@ -373,19 +377,96 @@ TEST_F(HttpClientTest, TrustStoreFromAFileWithoutCertificatesThrows) {
   EXPECT_EQ(TlsTrustStore::System(), TlsTrustStore::System());
 }
 
-TEST_F(HttpClientTest, RefusedConnectionFailsWithTheClientsText) {
+TEST_F(HttpClientTest, CommonFailuresReadInRussian) {
   int closed_port = 0;
   {
     FakeSite gone;
     closed_port = gone.Port();
   }
-  HttpClient client(QuickOptions(), "http://127.0.0.1/");
-  std::string body;
-  const HttpResult result =
-      client.Get("http://127.0.0.1:" + std::to_string(closed_port) + "/page", body);
-  EXPECT_FALSE(result.Ok);
-  EXPECT_NE(result.FailureText.find("127.0.0.1"), std::string::npos) << result.FailureText;
-  EXPECT_EQ(result.StatusCode, 0);
+  const std::string closed = "127.0.0.1:" + std::to_string(closed_port);
+  struct Row {
+    const char* name;
+    std::string url;
+    std::string proxy_host;  // empty: direct
+    output::Failure expected;
+  };
+  const Row rows[] = {
+      {"refused connection", "http://" + closed + "/page", "", output::Failure::ConnectFailed},
+      {"refusing proxy", "http://127.0.0.1:9/page", "127.0.0.1", output::Failure::ProxyFailed},
+      {"malformed address", "http://[broken/page", "", output::Failure::BadAddress},
+      {"address of another kind", "ftp://127.0.0.1/page", "", output::Failure::BadAddress},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    HttpClient client(QuickOptions(), "http://127.0.0.1/");
+    if (!row.proxy_host.empty()) {
+      client.SetProxy({row.proxy_host, closed_port, "", ""});
+    }
+    std::string body;
+    const HttpResult result = client.Get(row.url, body);
+    EXPECT_FALSE(result.Ok);
+    EXPECT_EQ(result.FailureText, output::FailureText(row.expected));
+    EXPECT_EQ(result.StatusCode, 0);
+  }
+}
+
+TEST(FailureTextTest, TheTableCoversTheCommonFailuresInRussian) {
+  using output::Failure;
+  struct Row {
+    int curl_code;
+    bool through_proxy;
+    long proxy_status;
+    std::optional<Failure> expected;
+  };
+  const Row rows[] = {
+      {CURLE_COULDNT_RESOLVE_HOST, false, 0, Failure::HostNotFound},
+      {CURLE_COULDNT_CONNECT, false, 0, Failure::ConnectFailed},
+      {CURLE_COULDNT_CONNECT, true, 0, Failure::ProxyFailed},
+      {CURLE_COULDNT_RESOLVE_PROXY, true, 0, Failure::ProxyFailed},
+      {CURLE_PROXY, true, 0, Failure::ProxyFailed},
+      {CURLE_PROXY, true, 407, Failure::ProxyCredentials},
+      {CURLE_RECV_ERROR, true, 407, Failure::ProxyCredentials},
+      {CURLE_OPERATION_TIMEDOUT, false, 0, Failure::TimedOut},
+      {CURLE_SSL_CONNECT_ERROR, false, 0, Failure::TlsFailed},
+      {CURLE_PEER_FAILED_VERIFICATION, false, 0, Failure::TlsFailed},
+      {CURLE_URL_MALFORMAT, false, 0, Failure::BadAddress},
+      {CURLE_UNSUPPORTED_PROTOCOL, false, 0, Failure::BadAddress},
+      {CURLE_RECV_ERROR, false, 0, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(FailureOfCurlCode(row.curl_code, row.through_proxy, row.proxy_status), row.expected)
+        << "libcurl code " << row.curl_code;
+  }
+
+  struct ErrnoRow {
+    int error;
+    const char* text;
+  };
+  const ErrnoRow errno_rows[] = {
+      {ENOSPC, "Нет места на диске"},
+      {EDQUOT, "Нет места на диске"},
+      {EROFS, "Папка доступна только для чтения"},
+      {EACCES, "Нет прав доступа к файлу или папке"},
+      {EPERM, "Нет прав доступа к файлу или папке"},
+  };
+  for (const ErrnoRow& row : errno_rows) {
+    EXPECT_EQ(output::SystemErrorText(row.error), row.text) << std::strerror(row.error);
+  }
+  EXPECT_EQ(output::SystemErrorText(ENOENT), std::strerror(ENOENT))
+      << "the rest as the system says";
+
+  // Every kind has a Russian text, and none of them could set off a rule that reads the text.
+  for (const Failure failure :
+       {Failure::HostNotFound, Failure::ConnectFailed, Failure::TimedOut, Failure::TlsFailed,
+        Failure::ProxyFailed, Failure::ProxyCredentials, Failure::BadAddress, Failure::DiskFull,
+        Failure::ReadOnlyFolder, Failure::NoPermission}) {
+    const std::string text(output::FailureText(failure));
+    ASSERT_FALSE(text.empty());
+    EXPECT_GE(static_cast<unsigned char>(text[0]), 0xD0u) << text << ": not Cyrillic";
+    for (const char* rule_text : {"403 Forbidden", "Not Found", "Gracefully", "retry", "ERROR"}) {
+      EXPECT_EQ(text.find(rule_text), std::string::npos) << text;
+    }
+  }
 }
 
 }  // namespace
