@@ -418,6 +418,7 @@ bool TMainForm::FormShow() {
     return false;
   }
   AddPlainLine(QStringLiteral("Спасибо, что пользуетесь парсером от сервиса Tervona!"));
+  ReportListFileProblems();
   LoadSettings();
   RestoreSelection();
   return true;
@@ -539,7 +540,11 @@ void TMainForm::LoadCitiesList() {
     return;
   }
   CitiesListBox->clear();
-  AddItems(*CitiesListBox, ParseCityLines(*lines));
+  const ListFileItems parsed = ParseCityLines(*lines);
+  if (auto problem = ListFileProblem(kCitiesFileName, *lines, parsed)) {
+    list_file_problems_.push_back(std::move(*problem));
+  }
+  AddItems(*CitiesListBox, parsed.Items);
 }
 
 void TMainForm::LoadCatsList() {
@@ -552,12 +557,29 @@ void TMainForm::LoadCatsList() {
   }
   CollectSelectedNames(*CatsListBox, CatsSelectionSnapshot);
   CatsListBox->clear();
-  const std::vector<ListItem> items = ParseCategoryLines(*lines);
+  const ListFileItems parsed = ParseCategoryLines(*lines);
+  if (auto problem = ListFileProblem(kCategoriesFileName, *lines, parsed)) {
+    list_file_problems_.push_back(std::move(*problem));
+  }
+  const std::vector<ListItem>& items = parsed.Items;
   if (items.empty()) {
     return;
   }
   AddItems(*CatsListBox, items);
   SelectByNames(*CatsListBox, CatsSelectionSnapshot);
+}
+
+void TMainForm::ReportListFileProblems() {
+  if (list_file_problems_.empty()) {
+    return;
+  }
+  QStringList texts;
+  for (const std::string& problem : list_file_problems_) {
+    AddLogLine(QString::fromStdString(problem));
+    texts << QString::fromStdString(problem);
+  }
+  ShowMessage(MessageIcon::Warning, QStringLiteral("Ошибки в списках"),
+              texts.join(QStringLiteral("\r\n\r\n")));
 }
 
 void TMainForm::LoadSettings() {

@@ -91,6 +91,8 @@ class TMainForm : public QWidget {
 
   void LoadCitiesList();
   void LoadCatsList();
+  // One log line per list file with mistakes and one message box for all of them.
+  void ReportListFileProblems();
   void LoadSettings();
   void RestoreSelection();
   // Each returns the reason the file could not be written, or an empty text.
@@ -132,6 +134,8 @@ class TMainForm : public QWidget {
   engine::WindowControls controls_;
   std::vector<Placement> placements_;
   bool shown_ = false;
+  // Mistakes found in the list files at creation, told to the operator once the window shows.
+  std::vector<std::string> list_file_problems_;
   bool ended_ = false;  // the process was told to end; nothing more is loaded or saved
   bool closed_ = false;
 };

@@ -55,13 +55,64 @@ class ListsAndSelectionTest : public QObject {
   }
 
   void CategoryListsNeedTwoLinesAndWidenTabs() {
-    QVERIFY(mirava::app::ParseCategoryLines({u"Один=a/"}).empty());
-    QCOMPARE(mirava::app::ParseCityLines({u"Один=a/"}).size(), std::size_t{1});
-    const auto items = mirava::app::ParseCategoryLines({u"a\tb=x\ty", u"c="});
+    QVERIFY(mirava::app::ParseCategoryLines({u"Один=a/"}).Items.empty());
+    QVERIFY(mirava::app::ParseCategoryLines({u"Один=a/"}).SkippedLines.empty());
+    QCOMPARE(mirava::app::ParseCityLines({u"Один=http://x/"}).Items.size(), std::size_t{1});
+    const auto items = mirava::app::ParseCategoryLines({u"a\tb=x\ty", u"c="}).Items;
     QCOMPARE(items.size(), std::size_t{2});
     QCOMPARE(items[0].Name, std::u16string(u"a     b"));
     QCOMPARE(items[0].Value, std::u16string(u"x\ty"));  // only names are widened
-    QCOMPARE(mirava::app::ParseCityLines({u"a\tb=x"})[0].Name, std::u16string(u"a\tb"));
+    QCOMPARE(mirava::app::ParseCityLines({u"a\tb=http://x/"}).Items[0].Name,
+             std::u16string(u"a\tb"));
+  }
+
+  // Mistakes are skipped and their line numbers noted; values lose their blanks, names keep them
+  // (the saved selection is matched against them); blank lines are no mistake.
+  void ListFileMistakesAreSkippedByLineNumber() {
+    using mirava::app::ListFileItems;
+    const std::vector<std::u16string> cities = {
+        u"Барнаул= https://x/barnaul/ ",  // 1: value trimmed
+        u"",                              // 2: blank, left out silently
+        u"Москва",                        // 3: no "="
+        u"=https://x/nameless/",          // 4: no name
+        u"  \t=https://x/blank-name/",    // 5: a blank name
+        u"Казань=x/kazan/",               // 6: not an address
+        u"Омск=ftp://x/omsk/",            // 7: not a web address
+        u"Сочи=HTTP://X/sochi/",          // 8: letter case of the scheme does not matter
+        u"Тула=https://",                 // 9: a scheme alone
+        u" Уфа =http://x/ufa/",           // 10: the name as written
+    };
+    const ListFileItems parsed_cities = mirava::app::ParseCityLines(cities);
+    QCOMPARE(parsed_cities.SkippedLines, (std::vector<std::size_t>{3, 4, 5, 6, 7, 9}));
+    QCOMPARE(parsed_cities.Items.size(), std::size_t{3});
+    QCOMPARE(parsed_cities.Items[0].Value, std::u16string(u"https://x/barnaul/"));
+    QCOMPARE(parsed_cities.Items[1].Name, std::u16string(u"Сочи"));
+    QCOMPARE(parsed_cities.Items[2].Name, std::u16string(u" Уфа "));
+
+    // Categories carry address pieces, not addresses.
+    const ListFileItems parsed_categories =
+        mirava::app::ParseCategoryLines({u"Кафе= kafe/ ", u"Бары", u"", u"=bary/", u"Пустая="});
+    QCOMPARE(parsed_categories.SkippedLines, (std::vector<std::size_t>{2, 4}));
+    QCOMPARE(parsed_categories.Items.size(), std::size_t{2});
+    QCOMPARE(parsed_categories.Items[0].Value, std::u16string(u"kafe/"));
+
+    const auto problem = mirava::app::ListFileProblem("cities.txt", cities, parsed_cities);
+    QVERIFY(problem);
+    const QString text = QString::fromStdString(*problem);
+    QVERIFY2(text.contains("cities.txt") && text.contains("3, 4, 5, 6, 7, 9"), qPrintable(text));
+    QVERIFY2(!text.contains("Москва") && !text.contains("Казань"), qPrintable(text));
+    QVERIFY2(text.contains("http://"), qPrintable(text));
+
+    QVERIFY(
+        !mirava::app::ListFileProblem("cities.txt", {u"Барнаул=https://x/", u""},
+                                      mirava::app::ParseCityLines({u"Барнаул=https://x/", u""})));
+    for (const std::vector<std::u16string>& empty :
+         {std::vector<std::u16string>{}, std::vector<std::u16string>{u" ", u""}}) {
+      const auto said = mirava::app::ListFileProblem("categories.txt", empty,
+                                                     mirava::app::ParseCategoryLines(empty));
+      QVERIFY(said);
+      QVERIFY2(QString::fromStdString(*said).contains("categories.txt пуст"), said->c_str());
+    }
   }
 
   void EncodesSelectionFiles() {

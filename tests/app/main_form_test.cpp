@@ -209,24 +209,48 @@ class MainFormTest : public QObject {
   void ListsComeFromTheirFiles() {
     FormFixture fixture;
     // cities.txt in the system code page without a mark and with LF; categories with a TAB.
-    fixture.Write("cities.txt", "Омск=https://m/omsk/\nnoequals\n\nТула=a=b");
+    fixture.Write("cities.txt", "Омск=https://m/omsk/\nТула=http://m/tula/?a=b");
     fixture.Write("categories.txt",
                   kBom + QByteArray("Бары\tи пабы=food/bars/\r\nКафе=food/cafe/\r\n"));
     const auto form = fixture.MakeForm();
+    form->show();
     QVERIFY(fixture.messages.empty());
-    QCOMPARE(ItemNames(*form->CitiesListBox), (QStringList{"Омск", "", "", "Тула"}));
+    QCOMPARE(ItemNames(*form->CitiesListBox), (QStringList{"Омск", "Тула"}));
     const auto cities = form->Controls().CitiesListBox;
     QCOMPARE(cities->Value(0).value(), std::string("https://m/omsk/"));
-    QCOMPARE(cities->Value(1).value(), std::string("noequals"));
-    QCOMPARE(cities->Value(2).value(), std::string(""));
-    QCOMPARE(cities->Value(3).value(), std::string("a=b"));
+    QCOMPARE(cities->Value(1).value(), std::string("http://m/tula/?a=b"));
     QCOMPARE(ItemNames(*form->CatsListBox), (QStringList{"Бары     и пабы", "Кафе"}));
     QCOMPARE(form->Controls().CatsListBox->Value(0).value(), std::string("food/bars/"));
   }
 
+  // Mistakes in the list files are skipped and told at start-up: one message box for both files,
+  // one log line for each, naming the file and the line numbers; an empty file says so.
+  void ListFileMistakesAreToldOnceAtStartUp() {
+    FormFixture fixture;
+    fixture.Write("cities.txt", "Омск= https://m/omsk/ \nnoequals\n\nТула=a=b\n=https://m/x/");
+    fixture.Write("categories.txt", kBom + QByteArray("\r\n\r\n"));
+    const auto form = fixture.MakeForm();
+    form->show();
+    QCOMPARE(ItemNames(*form->CitiesListBox), QStringList{"Омск"});
+    QCOMPARE(form->Controls().CitiesListBox->Value(0).value(), std::string("https://m/omsk/"));
+    QCOMPARE(form->CatsListBox->count(), 0);
+    QCOMPARE(fixture.messages.size(), std::size_t{1});
+    const auto& message = fixture.messages[0];
+    QCOMPARE(message.Icon, MessageIcon::Warning);
+    QVERIFY2(message.Text.contains("В файле cities.txt пропущены строки с ошибками (3), номера "
+                                   "строк: 2, 4, 5"),
+             qPrintable(message.Text));
+    QVERIFY2(message.Text.contains("Файл categories.txt пуст"), qPrintable(message.Text));
+    QVERIFY2(!message.Text.contains("noequals"), qPrintable(message.Text));
+    const QStringList log = form->LogsMemo->toPlainText().split('\n');
+    QCOMPARE(log.filter("cities.txt").size(), 1);
+    QCOMPARE(log.filter("categories.txt").size(), 1);
+    QVERIFY(log.filter("cities.txt")[0].startsWith(mirava::testing::kStamp));
+  }
+
   void OneLineCategoryFileGivesAnEmptyList() {
     FormFixture fixture;
-    fixture.WriteLists({"Омск=o/"}, {"Кафе=food/cafe/"});
+    fixture.WriteLists({"Омск=https://m/omsk/"}, {"Кафе=food/cafe/"});
     const auto form = fixture.MakeForm();
     QVERIFY(fixture.messages.empty());
     QCOMPARE(form->CatsListBox->count(), 0);
@@ -239,10 +263,12 @@ class MainFormTest : public QObject {
     FormFixture fixture;
     // Longer than the lists show, so that they can scroll.
     QStringList filler;
+    QStringList city_filler;
     for (int i = 0; i < 80; ++i) {
       filler << QString("Пункт %1=x/").arg(i);
+      city_filler << QString("Пункт %1=https://m/x/").arg(i);
     }
-    fixture.WriteLists(kCities + filler, kCategories + filler);
+    fixture.WriteLists(kCities + city_filler, kCategories + filler);
     fixture.Write("selection1.txt", "омск\r\nБарнаул \r\n");
     // Written by another tool: no mark, so read in the system code page.
     fixture.Write("selection2.txt", " бары\r\nкафе\r\nСуши\r\nРыба\r\n");
