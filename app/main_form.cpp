@@ -26,6 +26,7 @@
 #include "app/selection.h"
 #include "app/settings.h"
 #include "engine/log_line.h"
+#include "engine/proxy_list.h"
 #include "output/failure_texts.h"
 
 namespace mirava::app {
@@ -440,6 +441,15 @@ void TMainForm::StartButtonClick() {
         QStringLiteral("Ни одна рубрика не выбрана, старт невозможен. Кликните по нужной "
                        "рубрике для её выбора."));
     return;
+  }
+  if (UseProxyCheckBox->isChecked()) {
+    // A ticked box must never mean requests from the operator's own address by accident.
+    if (const auto problem = engine::ProxyModeStartProblem(Folder() + "proxy.txt")) {
+      AddPlainLine(QStringLiteral("Нет годных прокси, старт невозможен"));
+      ShowMessage(MessageIcon::Warning, QStringLiteral("Прокси не заданы"),
+                  QString::fromStdString(*problem));
+      return;
+    }
   }
   try {
     engine::RunEnvironment run_environment = environment_.Run;

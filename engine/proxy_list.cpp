@@ -6,8 +6,9 @@
 
 #include <cerrno>
 #include <climits>
-#include <string_view>
+#include <exception>
 #include <stdexcept>
+#include <string_view>
 
 #include "analysis/text_encoding.h"
 #include "analysis/text_toolkit.h"
@@ -209,6 +210,77 @@ void ApplyProxy(ProxySettings& settings, const std::string& entry) {
   const std::string_view address = WithoutSchemePrefix(fields[0]);
   SetHostPortAndCredentials(settings, analysis::ExtractBetween(address, "", "", ":"),
                             analysis::ExtractBetween(address, ":", "", ""), fields[1], fields[2]);
+}
+
+}  // namespace mirava::engine
+
+namespace mirava::engine {
+
+namespace {
+
+constexpr const char* kWhatToDo =
+    " Впишите в proxy.txt прокси, по одному в строке (user:password@host:port или "
+    "host:port;user;password), или снимите галочку «Использовать прокси из файла proxy.txt», "
+    "чтобы работать напрямую: тогда запросы идут по одному с заданным интервалом.";
+
+}  // namespace
+
+bool IsUsableProxyEntry(const std::string& entry) {
+  ProxySettings settings;
+  ApplyProxy(settings, entry);
+  return !settings.Host.empty() && settings.Port >= 1 && settings.Port <= 65535;
+}
+
+UsableProxies SelectUsableProxies(const ProxyList& lines) {
+  UsableProxies usable;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (IsUsableProxyEntry(lines[i])) {
+      usable.Entries.push_back(lines[i]);
+    } else {
+      usable.SkippedLines.push_back(i + 1);
+    }
+  }
+  return usable;
+}
+
+std::string SkippedProxyLinesText(const std::vector<std::size_t>& skipped_lines) {
+  if (skipped_lines.empty()) {
+    return {};
+  }
+  std::string numbers;
+  for (const std::size_t line : skipped_lines) {
+    numbers += (numbers.empty() ? "" : ", ") + std::to_string(line);
+  }
+  return "В файле proxy.txt пропущены строки без адреса или порта прокси: " +
+         std::to_string(skipped_lines.size()) + " (номера строк: " + numbers + ")";
+}
+
+std::optional<std::string> ProxyModeStartProblem(const std::string& path) {
+  const std::string ticked = "Галочка «Использовать прокси из файла proxy.txt» стоит, но ";
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
+    return ticked + "файла proxy.txt нет в папке программы." + kWhatToDo;
+  }
+  ProxyList lines;
+  try {
+    lines = LoadProxyList(path);
+  } catch (const std::exception& error) {
+    return ticked + "файл proxy.txt не удалось прочитать (" + error.what() + ")." + kWhatToDo;
+  }
+  bool blank = true;
+  for (const std::string& line : lines) {
+    blank = blank && analysis::Trim(std::string_view(line)).empty();
+  }
+  if (blank) {
+    return ticked + "файл proxy.txt пуст." + kWhatToDo;
+  }
+  if (SelectUsableProxies(lines).Entries.empty()) {
+    return ticked +
+           "в файле proxy.txt нет ни одной годной строки: в каждой нужны адрес и порт "
+           "прокси." +
+           kWhatToDo;
+  }
+  return std::nullopt;
 }
 
 }  // namespace mirava::engine

@@ -1,6 +1,7 @@
 #pragma once
 // proxy.txt, the rotation through it, and the reading of one proxy entry.
 #include <atomic>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,29 @@ using ProxyList = std::vector<std::string>;
 // dropped. A missing file (or a folder in its place) gives an empty list; a file that exists but
 // cannot be read throws std::runtime_error with the system's reason.
 ProxyList LoadProxyList(const std::string& path);
+
+// The entries a run may use and the line numbers (from 1) of those it may not.
+struct UsableProxies {
+  ProxyList Entries;
+  std::vector<std::size_t> SkippedLines;
+};
+
+// True when `entry` alone names a proxy: a host and a port from 1 to 65535 in one of the forms
+// ApplyProxy reads. A blank line, a bare "host:port" or a port out of range would otherwise send
+// the request from the operator's own address.
+bool IsUsableProxyEntry(const std::string& entry);
+
+// The usable entries of `lines`, in file order, and the line numbers of the others.
+UsableProxies SelectUsableProxies(const ProxyList& lines);
+
+// The one log line about skipped lines of proxy.txt: their count and numbers, never their text
+// (a line may hold a password). Empty when nothing was skipped.
+std::string SkippedProxyLinesText(const std::vector<std::size_t>& skipped_lines);
+
+// Why a run with the proxy box ticked must not start, in Russian, with what to do about it:
+// proxy.txt at `path` is missing, unreadable, empty or holds no usable entry. Nothing when it
+// holds at least one usable entry. For every front end's start action.
+std::optional<std::string> ProxyModeStartProblem(const std::string& path);
 
 // Process-wide position of the entry handed out last; never reset, so the rotation goes on
 // from run to run.

@@ -184,8 +184,11 @@ bool TScraper::SetUp() {
     Lists = std::make_shared<WorkerLists>();
     CursorHourGlass = true;
     RunCallback(&TScraper::ShowBusyState);
-    Proxies =
-        std::make_shared<const ProxyList>(LoadProxyList(environment_.ExeFolder + "proxy.txt"));
+    // Only entries that name a proxy: a blank or broken line must never turn into a request
+    // from the operator's own address.
+    UsableProxies proxies =
+        SelectUsableProxies(LoadProxyList(environment_.ExeFolder + "proxy.txt"));
+    Proxies = std::make_shared<const ProxyList>(std::move(proxies.Entries));
     auto services = std::make_shared<WorkerServices>();
     services->Clock = environment_.Clock;
     services->Dispatcher = environment_.Dispatcher;
@@ -195,6 +198,7 @@ bool TScraper::SetUp() {
     services->Rotation = environment_.Rotation;
     services->Fetch = environment_.Fetch;
     Services = std::move(services);
+    SkippedProxyLines = std::move(proxies.SkippedLines);
     Log("Начинаем работу...");
     OpenResultsFile();
     return true;
@@ -291,12 +295,31 @@ void TScraper::StartStep() {
     return;
   }
 
+  bool use_proxy = false;
+  RunOnWindowThread([&] { use_proxy = Controls.UseProxyCheckBox->IsChecked(); });
+  if (use_proxy && Proxies->empty()) {
+    // The box was ticked during a run that has no usable proxy: sending directly would be
+    // exactly what the operator asked not to do, so the run waits until he decides.
+    WorkQueue.push_front(std::move(address));
+    if (!NoProxyReported) {
+      NoProxyReported = true;
+      Log("Прокси включены, но годных прокси в proxy.txt при старте не было: запросы не "
+          "отправляются. Снимите галочку «Использовать прокси из файла proxy.txt» или "
+          "остановите работу и исправьте proxy.txt");
+    }
+    return;
+  }
+  NoProxyReported = false;
+  if (use_proxy && !SkippedProxyLines.empty()) {
+    // Once, when proxies are first used; without the box they do not matter.
+    Log(SkippedProxyLinesText(SkippedProxyLines));
+    SkippedProxyLines.clear();
+  }
+
   auto worker = std::make_unique<TScrapingThread>(Services);
   worker->Lists = Lists;
   worker->url = std::move(address);
   worker->LogsMemo = Controls.LogsMemo;
-  bool use_proxy = false;
-  RunOnWindowThread([&] { use_proxy = Controls.UseProxyCheckBox->IsChecked(); });
   worker->UseProxy = use_proxy;
   if (use_proxy) {
     worker->proxy = NextProxy(*Proxies, *environment_.Rotation).value_or(std::string());

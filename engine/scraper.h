@@ -151,6 +151,8 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   engine::VisitedList VisitedList;
   analysis::CategoryByUrl CategoryByUrl;
   output::RunFileNames FileNames;
+  bool NoProxyReported = false;                // the "box ticked, no proxy" line is in the log
+  std::vector<std::size_t> SkippedProxyLines;  // of proxy.txt, until the log has them
   std::unique_ptr<output::ResultsWriter> ResultsWriter;
   // Every worker not yet destroyed, from creation on; RunningList and FinishedList only point.
   std::unordered_map<TScrapingThread*, std::unique_ptr<TScrapingThread>> Workers;

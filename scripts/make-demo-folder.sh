@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Prepares a folder for trying the program against the demo directory site: a copy of the
-# program, the remembered selection (one city, two categories) and settings.ini with proxies
-# ticked but no proxy.txt, four threads and no interval, so requests go straight to the site
-# without pacing. The demo site writes cities.txt and categories.txt into the folder when it
-# starts (mirava_demo_site --lists-folder FOLDER), since only it knows its port.
+# program, the remembered selection (one city, two categories) and settings.ini with direct
+# requests (no proxies), four threads and no interval: requests go to the site one at a time
+# without a pause between them. The demo site must then run with --no-rate-limit, or its 429
+# answers bring the program's five-minute pauses. It writes cities.txt and categories.txt into
+# the folder when it starts (mirava_demo_site --lists-folder FOLDER), since only it knows its port.
 #
 #   scripts/make-demo-folder.sh FOLDER [PROGRAM]      PROGRAM: build/bin/mirava by default
 #
@@ -34,7 +35,7 @@ mkdir -p "$folder"
 cp -f "$program" "$folder/mirava"
 
 bom=$'\xEF\xBB\xBF'
-printf '[Settings]\r\nUseProxy=1\r\nThreads=4\r\nInterval=0\r\n' >"$folder/settings.ini"
+printf '[Settings]\r\nUseProxy=0\r\nThreads=4\r\nInterval=0\r\n' >"$folder/settings.ini"
 printf 'Барнаул\r\n' >"$folder/selection1.txt"
 printf '%sАвтосервисы\r\nЧип-тюнинг\r\n' "$bom" >"$folder/selection2.txt"
 echo "$folder"

@@ -47,7 +47,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$build/bin/mirava_demo_site" --port 0 --port-file "$work/port" --lists-folder "$demo" \
+"$build/bin/mirava_demo_site" --port 0 --port-file "$work/port" --lists-folder "$demo" --no-rate-limit \
   --idle-exit-seconds 600 >"$work/site.log" 2>&1 &
 pids+=($!)
 

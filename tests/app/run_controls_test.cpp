@@ -1,3 +1,4 @@
+#include <QCheckBox>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -164,6 +165,52 @@ class RunControlsTest : public QObject {
     // The window no longer serves the run: it ends without touching the controls again.
     CHECKED(EndRun(*form));
     QVERIFY(!form->StartButton->isEnabled());
+  }
+
+  // A ticked proxy box with no proxy to use: no run, and a message that says why and what to do.
+  void TickedProxyBoxWithoutUsableProxyDoesNotStart() {
+    struct Case {
+      const char* name;
+      const char* proxy_file;  // nullptr: no proxy.txt
+      const char* why;
+    };
+    const Case cases[] = {
+        {"no proxy.txt", nullptr, "файла proxy.txt нет"},
+        {"empty proxy.txt", "", "файл proxy.txt пуст"},
+        {"blank lines only", "\r\n  \r\n", "файл proxy.txt пуст"},
+        {"no usable line", "127.0.0.1:3128\r\nuser:pw@host:70000\r\n", "нет ни одной годной"},
+    };
+    for (const Case& c : cases) {
+      FormFixture fixture;
+      PrepareRun(fixture);
+      fixture.Write("settings.ini", "[Settings]\r\nUseProxy=1\r\n");
+      if (c.proxy_file != nullptr) {
+        fixture.Write("proxy.txt", c.proxy_file);
+      }
+      const auto form = fixture.MakeForm();
+      form->show();
+      QVERIFY(form->UseProxyCheckBox->isChecked());
+      form->StartButtonClick();
+      QVERIFY2(form->CurrentScraper.expired(), c.name);
+      QVERIFY(form->StartButton->isEnabled());
+      QCOMPARE(form->LogsMemo->toPlainText(), QString("Нет годных прокси, старт невозможен"));
+      QCOMPARE(fixture.messages.size(), std::size_t{1});
+      const QString text = fixture.messages[0].Text;
+      QVERIFY2(text.contains(QString::fromUtf8(c.why)), qPrintable(text));
+      QVERIFY2(text.contains("снимите галочку"), qPrintable(text));
+    }
+
+    // One usable entry is enough: the run starts (its proxy refuses at once).
+    FormFixture fixture;
+    PrepareRun(fixture);
+    fixture.Write("settings.ini", "[Settings]\r\nUseProxy=1\r\n");
+    fixture.Write("proxy.txt", "\r\nuser:pw@127.0.0.1:9\r\n");
+    const auto form = fixture.MakeForm();
+    form->show();
+    form->StartButtonClick();
+    QVERIFY(!form->CurrentScraper.expired());
+    QVERIFY(fixture.messages.empty());
+    CHECKED(EndRun(*form));
   }
 
   void SecondStartWhileARunIsUnderWayIsIgnored() {

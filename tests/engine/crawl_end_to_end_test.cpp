@@ -4,6 +4,7 @@
 // limits and compressed bodies, checked organization by organization.
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -110,7 +111,12 @@ TEST_F(CrawlEndToEndTest, ManyWorkersFindEveryOrganizationOfTheDemoDirectoryOnce
   FakeSite site;
   directory.Attach(site);
   SelectAll(directory, site);
-  // Proxies on without a proxy list: direct requests, no pacing, and a 429 makes no pause.
+  // Proxies on: the site stands in for the proxies too (it answers a proxy's absolute-form
+  // requests), so a 429 makes no pause. Unusable lines are skipped and named by number only.
+  const std::string proxy = "127.0.0.1:" + std::to_string(site.Port());
+  std::ofstream(Folder() + "proxy.txt", std::ios::binary)
+      << "one:pw@" << proxy << "\r\n\r\ntwo:pw@" << proxy << "\r\n"
+      << proxy << "\r\nthree:pw@" << proxy << "\r\n";
   window.SetUseProxy(true);
   window.SetLimit(8);
   engine::RunEnvironment environment = Environment();
@@ -168,6 +174,13 @@ TEST_F(CrawlEndToEndTest, ManyWorkersFindEveryOrganizationOfTheDemoDirectoryOnce
   EXPECT_GT(deflate, 0);
   EXPECT_EQ(CountLines("Ответ сайта для "), refused + limited);
   EXPECT_EQ(CountLines("Делаем паузу"), 0);
+  EXPECT_EQ(CountLines("В файле proxy.txt пропущены строки без адреса или порта прокси: 2 "
+                       "(номера строк: 2, 4)"),
+            1);
+  for (const RecordedRequest& request : site.Requests()) {
+    ASSERT_EQ(request.Target.rfind("http://", 0), 0u)
+        << "a request went direct: " << request.Target;
+  }
   const std::string harvest_failure_prefix = Line(site.Origin());
   int failed_pages = 0;
   for (const std::string& line : window.Log()) {

@@ -89,6 +89,87 @@ TEST(LoadProxyListTest, AFileThatCannotBeReadIsAnErrorWithTheSystemsReason) {
   }
 }
 
+TEST(UsableProxiesTest, OnlyEntriesThatNameAProxyAreKept) {
+  struct Row {
+    const char* entry;
+    bool usable;
+  };
+  const Row rows[] = {
+      {"user:pw@proxy.example:3128", true},
+      {"http://user:pw@10.0.0.1:8080", true},
+      {"10.0.0.1:8080;user;pw", true},
+      {"  user:pw@host:1  ", true},
+      {"user:pw@host:65535", true},
+      {"", false},
+      {"   ", false},
+      {"10.0.0.1:8080", false},  // a bare host:port changes nothing: the request would go direct
+      {"user:pw@host", false},
+      {"user:pw@:3128", false},
+      {"user:pw@host:0", false},
+      {"user:pw@host:65536", false},
+      {"user:pw@host:http", false},
+      {"host:-1;user;pw", false},
+      {"# my proxies", false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(IsUsableProxyEntry(row.entry), row.usable) << "'" << row.entry << "'";
+  }
+
+  const UsableProxies usable = SelectUsableProxies(
+      {"a:b@one:1", "", "secret:password@broken", "c:d@two:2", "host:99999;u;p", "  "});
+  EXPECT_EQ(usable.Entries, (ProxyList{"a:b@one:1", "c:d@two:2"}));
+  EXPECT_EQ(usable.SkippedLines, (std::vector<std::size_t>{2, 3, 5, 6}));
+  const std::string text = SkippedProxyLinesText(usable.SkippedLines);
+  EXPECT_EQ(text,
+            "В файле proxy.txt пропущены строки без адреса или порта прокси: 4 (номера строк: 2, "
+            "3, 5, 6)");
+  EXPECT_EQ(text.find("password"), std::string::npos) << "a line's text must never be logged";
+  EXPECT_EQ(SkippedProxyLinesText({}), "");
+}
+
+TEST(UsableProxiesTest, TheStartCheckSaysWhyAProxyRunCannotStart) {
+  TempFolder folder;
+  struct Row {
+    const char* name;
+    const char* bytes;  // nullptr: no file
+    const char* why;    // nullptr: the run may start
+  };
+  const Row rows[] = {
+      {"missing", nullptr, "файла proxy.txt нет"},
+      {"empty", "", "файл proxy.txt пуст"},
+      {"byte-order mark and line breaks only", "\xEF\xBB\xBF\r\n\r\n \t\r\n",
+       "файл proxy.txt пуст"},
+      {"no usable line", "10.0.0.1:8080\r\nuser:pw@host\r\n", "нет ни одной годной строки"},
+      {"one usable line among bad ones", "\r\nbad\r\nuser:pw@host:3128\r\n", nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = folder.File("proxy.txt");
+    std::filesystem::remove(path);
+    if (row.bytes != nullptr) {
+      folder.Write("proxy.txt", row.bytes);
+    }
+    const std::optional<std::string> problem = ProxyModeStartProblem(path);
+    if (row.why == nullptr) {
+      EXPECT_FALSE(problem) << *problem;
+      continue;
+    }
+    ASSERT_TRUE(problem);
+    EXPECT_NE(problem->find(row.why), std::string::npos) << *problem;
+    // What to do: fix the file or clear the box and go direct with the interval.
+    EXPECT_NE(problem->find("снимите галочку"), std::string::npos) << *problem;
+    EXPECT_NE(problem->find("интервалом"), std::string::npos) << *problem;
+  }
+
+  if (geteuid() != 0) {
+    const std::string path = folder.Write("proxy.txt", "user:pw@host:3128\n");
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    const std::optional<std::string> problem = ProxyModeStartProblem(path);
+    ASSERT_TRUE(problem);
+    EXPECT_NE(problem->find("не удалось прочитать"), std::string::npos) << *problem;
+  }
+}
+
 TEST(NextProxyTest, RotatesFromTheSecondEntryAndWraps) {
   struct Row {
     const char* name;

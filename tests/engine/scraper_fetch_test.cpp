@@ -1,6 +1,7 @@
 // Runs whose workers fetch from the fake site: analysis of fetched pages, the end test against
 // many fast workers, a stop that does not wait for workers stuck in a request, and a run started
 // while the previous one still waits for its stopped workers.
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -55,6 +56,31 @@ TEST_F(ScraperFetchTest, ListingPageLeadsToOneRowPerOrganization) {
   EXPECT_EQ(CountLines(site->Url("/org/1/") + ": успешно"), 1);
   EXPECT_THAT(progress->Hints(), Contains("3 из 3, осталось 0"));
   EXPECT_EQ(CountLines("Файл сформирован, в нем 3 строк"), 1);
+}
+
+// A ticked box with no usable proxy (ticked during a run, or a front end that did not check)
+// never sends from the operator's own address: the run waits, says so once, and goes on
+// directly only once the box is cleared.
+TEST_F(ScraperFetchTest, TickedBoxWithoutUsableProxyHoldsTheRunInsteadOfGoingDirect) {
+  site->Serve("/moskva/kafe/", FakeResponse::Page("<html></html>"));
+  std::ofstream(Folder() + "proxy.txt", std::ios::binary) << "\r\n127.0.0.1:3128\r\n";
+  window.AddCity("Москва", site->Url("/moskva"), true);
+  window.AddCategory("Кафе", std::string("/kafe/"), true);
+  window.SetUseProxy(true);
+
+  auto run = StartRun();
+  const std::string held = "Прокси включены, но годных прокси в proxy.txt при старте не было";
+  ASSERT_TRUE(WaitFor([&] { return CountLines(held) == 1; }));
+  const std::size_t sleeps = clock->Sleeps().size();
+  ASSERT_TRUE(WaitFor([&] { return clock->Sleeps().size() > sleeps + 20; }));
+  EXPECT_EQ(site->RequestCount(), 0u);
+  EXPECT_EQ(CountLines(held), 1) << "said once, not at every turn of the loop";
+
+  window.SetUseProxy(false);
+  ASSERT_TRUE(WaitUntilGone(run));
+  ASSERT_EQ(site->RequestCount(), 1u);
+  EXPECT_EQ(site->Requests()[0].Target, "/moskva/kafe/");
+  EXPECT_EQ(CountLines("пропущены строки"), 0) << "proxies were never used";
 }
 
 // What the run hands to analysis, and what analysis hands back.

@@ -1,10 +1,11 @@
 // The demo directory on 127.0.0.1: about 300 invented car services in three cities, with the
 // listing pages, later pages, metro and district hubs and organization pages the parser walks.
 // Like a real site it compresses its pages and now and then refuses a request (403) or asks the
-// client to slow down (429); a repeated request gets the page.
+// client to slow down (429); a repeated request gets the page. With --no-rate-limit it never
+// answers 429, so the program can crawl it directly without its five-minute pauses.
 //
 //   mirava_demo_site [--port N] [--port-file PATH] [--lists-folder DIR]
-//                    [--idle-exit-seconds S] [--seed N]
+//                    [--idle-exit-seconds S] [--seed N] [--no-rate-limit]
 //
 // --lists-folder writes the program's cities.txt and categories.txt there, pointing at this site.
 // Stops on SIGINT or SIGTERM, and by itself once no request has come for S seconds.
@@ -34,16 +35,18 @@ struct Arguments {
   std::string ListsFolder;
   long IdleExitSeconds = 3600;
   std::uint32_t Seed = 1;
+  bool RateLimit = true;
 };
 
 constexpr const char* kUsage =
     "usage: mirava_demo_site [--port N] [--port-file PATH] [--lists-folder DIR]\n"
-    "                        [--idle-exit-seconds S] [--seed N]\n"
+    "                        [--idle-exit-seconds S] [--seed N] [--no-rate-limit]\n"
     "  --port N               port on 127.0.0.1; 0 (the default) takes a free one\n"
     "  --port-file PATH       write the port there once the site answers\n"
     "  --lists-folder DIR     write cities.txt and categories.txt for this site there\n"
     "  --idle-exit-seconds S  stop after S seconds without a request (default 3600)\n"
-    "  --seed N               which invented directory to serve (default 1)\n";
+    "  --seed N               which invented directory to serve (default 1)\n"
+    "  --no-rate-limit        never answer 429 (the demo folder crawls directly)\n";
 
 std::optional<long> Number(std::string_view text, long low, long high) {
   try {
@@ -62,6 +65,10 @@ std::optional<Arguments> Parse(int argc, char** argv) {
   Arguments arguments;
   for (int i = 1; i < argc; ++i) {
     const std::string_view name = argv[i];
+    if (name == "--no-rate-limit") {
+      arguments.RateLimit = false;
+      continue;
+    }
     if (i + 1 >= argc) {
       return std::nullopt;
     }
@@ -151,7 +158,7 @@ int main(int argc, char** argv) {
                                               .Size = mirava::testing::DirectorySize::Demo,
                                               .PageBytes = 24 * 1024,
                                               .RefusedPercent = 3,
-                                              .RateLimitedPercent = 3,
+                                              .RateLimitedPercent = arguments->RateLimit ? 3 : 0,
                                               .CompressedPercent = 100});
     mirava::testing::FakeSite site(arguments->Port);
     std::atomic<std::int64_t> last_request{NowSeconds()};
