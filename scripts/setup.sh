@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs (apt-get update runs only when something is
 # missing), then configures and builds the program, its tests and benchmarks into build/.
-# Extra package names given as arguments are installed too.
+# Extra package names given as arguments are installed too. MIRAVA_BUILD_TARGETS (names separated
+# by blanks) builds only those targets instead of everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,4 +31,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRAVA_WERROR=ON
-cmake --build build
+targets=()
+for target in ${MIRAVA_BUILD_TARGETS:-}; do
+  targets+=(--target "$target")
+done
+cmake --build build "${targets[@]}"
