@@ -419,7 +419,8 @@ bool TMainForm::FormShow() {
     return false;
   }
   AddPlainLine(QStringLiteral("Спасибо, что пользуетесь парсером от сервиса Tervona!"));
-  ReportListFileProblems();
+  // Once the window is on the screen, so the box stands over the lists it speaks of.
+  QTimer::singleShot(0, this, [this] { ReportListFileProblems(); });
   LoadSettings();
   RestoreSelection();
   return true;
