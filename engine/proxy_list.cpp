@@ -203,6 +203,15 @@ void ApplyProxy(ProxySettings& settings, const std::string& entry) {
 
   // The field form reads the entry as written, not the trimmed text.
   const std::vector<std::string> fields = SplitProxyFields(entry);
+  if (fields.size() == 1 && WithoutSchemePrefix(fields[0]).find(':') != std::string_view::npos) {
+    // A bare "host:port", the commonest line of a bought list: that proxy, without credentials,
+    // so none of another entry's credentials are ever sent to it.
+    const std::string_view address = WithoutSchemePrefix(fields[0]);
+    settings = ProxySettings{};
+    SetHostPortAndCredentials(settings, analysis::ExtractBetween(address, "", "", ":"),
+                              analysis::ExtractBetween(address, ":", "", ""), "", "");
+    return;
+  }
   if (fields.size() < 3) {
     return;
   }

@@ -23,8 +23,8 @@ struct UsableProxies {
 };
 
 // True when `entry` alone names a proxy: a host and a port from 1 to 65535 in one of the forms
-// ApplyProxy reads. A blank line, a bare "host:port" or a port out of range would otherwise send
-// the request from the operator's own address.
+// ApplyProxy reads. A blank line, a line without a host or a port out of range would otherwise
+// send the request from the operator's own address.
 bool IsUsableProxyEntry(const std::string& entry);
 
 // The usable entries of `lines`, in file order, and the line numbers of the others.
@@ -60,10 +60,10 @@ struct ProxySettings {
 
 // Sets `settings` from one entry: "[scheme//]user:password@host:port" or
 // "[scheme//]host:port;user;password" (blanks may stand for the semicolons; fields may be
-// double-quoted). An empty entry clears everything. Settings an entry does not
-// touch keep their values: the credentials when the user name is empty, and everything when an
-// entry has neither "@" nor three fields (a bare "host:port" included). A port that is not plain
-// decimal digits within int range reads as 0.
+// double-quoted), or a bare "[scheme//]host:port", which clears the credentials. An empty entry
+// clears everything. Settings an entry does not touch keep their values: the credentials when the
+// user name is empty, and everything when an entry has neither "@" nor one or three fields. A port
+// that is not plain decimal digits within int range reads as 0.
 void ApplyProxy(ProxySettings& settings, const std::string& entry);
 
 }  // namespace mirava::engine

@@ -178,7 +178,7 @@ class RunControlsTest : public QObject {
         {"no proxy.txt", nullptr, "файла proxy.txt нет"},
         {"empty proxy.txt", "", "файл proxy.txt пуст"},
         {"blank lines only", "\r\n  \r\n", "файл proxy.txt пуст"},
-        {"no usable line", "127.0.0.1:3128\r\nuser:pw@host:70000\r\n", "нет ни одной годной"},
+        {"no usable line", "127.0.0.1\r\nuser:pw@host:70000\r\n", "нет ни одной годной"},
     };
     for (const Case& c : cases) {
       FormFixture fixture;

@@ -116,7 +116,7 @@ TEST_F(CrawlEndToEndTest, ManyWorkersFindEveryOrganizationOfTheDemoDirectoryOnce
   const std::string proxy = "127.0.0.1:" + std::to_string(site.Port());
   std::ofstream(Folder() + "proxy.txt", std::ios::binary)
       << "one:pw@" << proxy << "\r\n\r\ntwo:pw@" << proxy << "\r\n"
-      << proxy << "\r\nthree:pw@" << proxy << "\r\n";
+      << "127.0.0.1\r\nthree:pw@" << proxy << "\r\n";
   window.SetUseProxy(true);
   window.SetLimit(8);
   engine::RunEnvironment environment = Environment();

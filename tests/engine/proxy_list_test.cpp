@@ -102,7 +102,10 @@ TEST(UsableProxiesTest, OnlyEntriesThatNameAProxyAreKept) {
       {"user:pw@host:65535", true},
       {"", false},
       {"   ", false},
-      {"10.0.0.1:8080", false},  // a bare host:port changes nothing: the request would go direct
+      {"10.0.0.1:8080", true},
+      {"http://10.0.0.1:8080", true},
+      {"10.0.0.1", false},
+      {"10.0.0.1:", false},
       {"user:pw@host", false},
       {"user:pw@:3128", false},
       {"user:pw@host:0", false},
@@ -139,7 +142,7 @@ TEST(UsableProxiesTest, TheStartCheckSaysWhyAProxyRunCannotStart) {
       {"empty", "", "файл proxy.txt пуст"},
       {"byte-order mark and line breaks only", "\xEF\xBB\xBF\r\n\r\n \t\r\n",
        "файл proxy.txt пуст"},
-      {"no usable line", "10.0.0.1:8080\r\nuser:pw@host\r\n", "нет ни одной годной строки"},
+      {"no usable line", "10.0.0.1\r\nuser:pw@host\r\n", "нет ни одной годной строки"},
       {"one usable line among bad ones", "\r\nbad\r\nuser:pw@host:3128\r\n", nullptr},
   };
   for (const Row& row : rows) {
@@ -295,7 +298,11 @@ TEST(ApplyProxyTest, ReadsEveryFormOfEntry) {
        {"10.0.0.1", 8080, "user", "secret"}},
 
       {"two fields: nothing changes", "h:1;user", unchanged},
-      {"bare host and port: nothing changes", "10.0.0.1:8080", unchanged},
+      {"bare host and port: no credentials", "10.0.0.1:8080", {"10.0.0.1", 8080, "", ""}},
+      {"bare host and port with a scheme prefix",
+       " http://10.0.0.1:8080 ",
+       {"10.0.0.1", 8080, "", ""}},
+      {"bare host without a port: nothing changes", "proxyhost", unchanged},
       {"a line of blanks: nothing changes", " \t ", unchanged},
       {"unclosed quote runs to the end", "h:1;\"user;secret", unchanged},
   };

@@ -63,7 +63,7 @@ TEST_F(ScraperFetchTest, ListingPageLeadsToOneRowPerOrganization) {
 // directly only once the box is cleared.
 TEST_F(ScraperFetchTest, TickedBoxWithoutUsableProxyHoldsTheRunInsteadOfGoingDirect) {
   site->Serve("/moskva/kafe/", FakeResponse::Page("<html></html>"));
-  std::ofstream(Folder() + "proxy.txt", std::ios::binary) << "\r\n127.0.0.1:3128\r\n";
+  std::ofstream(Folder() + "proxy.txt", std::ios::binary) << "\r\n127.0.0.1\r\n";
   window.AddCity("Москва", site->Url("/moskva"), true);
   window.AddCategory("Кафе", std::string("/kafe/"), true);
   window.SetUseProxy(true);
