@@ -214,9 +214,10 @@ int Hex(char16_t u) {
 }
 
 Text RefPercentDecode(View text) {
+  text = text.substr(0, text.find(u'&'));  // the first "&" ends the decoded part
   std::string bytes;
   std::size_t i = 0;
-  while (i < text.size() && text[i] != u'&') {
+  while (i < text.size()) {
     const unsigned reduced = text[i] & 0xFF;
     if (reduced == 0x25) {
       const View two = text.substr(i + 1, 2);
