@@ -248,15 +248,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(found != cells.end());
       const std::u16string expected = Storable(value);
       const std::u16string shown = analysis::Utf8ToUtf16(found->second);
-      // A literal "_xHHHH_" is stored with a six-unit escape in front, which counts towards the
-      // cell's limit.
+      // A literal "_xHHHH_" (or "_xHHHH" before a control character, which is stored as an
+      // escape) gets a six-unit escape in front, which counts towards the cell's limit.
       std::size_t escapes = 0;
       for (std::size_t at = 0; at + 7 <= expected.size(); ++at) {
-        escapes += expected[at] == u'_' && expected[at + 1] == u'x' && expected[at + 6] == u'_' &&
+        const bool closes =
+            expected[at + 6] == u'_' || (expected[at + 6] >= 1 && expected[at + 6] < 0x20);
+        escapes += expected[at] == u'_' && expected[at + 1] == u'x' && closes &&
                    std::all_of(expected.begin() + at + 2, expected.begin() + at + 6,
                                [](char16_t u) { return u < 0x80 && HexValue(char(u)) >= 0; });
       }
       if (expected.size() + 6 * escapes <= 32767) {
+        if (shown != expected) {
+          std::fprintf(stderr, "row %zu column %zu: value \"%s\", cell \"%s\"\n", r + 1, c,
+                       value.c_str(), found->second.c_str());
+        }
         FUZZ_CHECK(shown == expected);
       } else {
         ++truncated;
