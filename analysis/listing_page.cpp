@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <utility>
+#include <vector>
 
 #include "analysis/page_pieces.h"
 #include "analysis/text_encoding.h"
@@ -32,12 +35,37 @@ int DigitValue(char c) {
   return 99;
 }
 
-// A member's value as text: strings as they are, null as nothing, anything else as JSON.
+// Deeper structured names are not written back as text: writing JSON recurses once per level,
+// and the page decides the depth.
+constexpr std::size_t kMaxNameDepth = 64;
+
+// Whether `value` nests arrays and objects no deeper than `limit` levels; walked with a stack of
+// its own, so the page's depth never reaches the thread's stack.
+bool NestsAtMost(const nlohmann::json& value, std::size_t limit) {
+  std::vector<std::pair<const nlohmann::json*, std::size_t>> pending{{&value, 0}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (!node->is_structured()) {
+      continue;
+    }
+    if (depth >= limit) {
+      return false;
+    }
+    for (const nlohmann::json& child : *node) {
+      pending.emplace_back(&child, depth + 1);
+    }
+  }
+  return true;
+}
+
+// A member's value as text: strings as they are, null as nothing, anything else as JSON, and
+// nothing for a structure nested too deep to write back.
 std::string MemberText(const nlohmann::json& value) {
   if (value.is_string()) {
     return value.get<std::string>();
   }
-  if (value.is_null()) {
+  if (value.is_null() || !NestsAtMost(value, kMaxNameDepth)) {
     return std::string();
   }
   return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -63,7 +91,7 @@ void AddLaterPages(const std::string& url, int count, IPageSink& sink) {
   }
 }
 
-void AddOrganizations(std::string_view page, const std::string& name,
+void AddOrganizations(std::string_view page, const std::shared_ptr<const std::string>& name,
                       CategoryByUrl& category_by_url, IPageSink& sink) {
   ForwardSearch openers(page, kCardOpener);
   ForwardSearch hrefs(page, "href=\"");
@@ -71,13 +99,21 @@ void AddOrganizations(std::string_view page, const std::string& name,
   // The start moves past "<div c" of each card taken; a card without a link of its own takes
   // the next link that follows it, even one in a later card.
   std::size_t start = 0;
+  std::size_t previous_href = std::string_view::npos;
   for (;;) {
     const std::size_t opener = openers.From(start);
     if (opener == std::string_view::npos) {
       break;
     }
+    start = opener + 6;
     std::string_view link;
     const std::size_t href = hrefs.From(opener + kCardOpener.size());
+    // Cards without a link of their own share the next one: that link was offered to the queue
+    // already and is refused now, so it is neither copied nor offered again.
+    if (href != std::string_view::npos && href == previous_href) {
+      continue;
+    }
+    previous_href = href;
     if (href != std::string_view::npos) {
       const std::size_t value = href + 6;
       const std::size_t quote = quotes.From(value);
@@ -85,7 +121,6 @@ void AddOrganizations(std::string_view page, const std::string& name,
         link = page.substr(value, quote - value);
       }
     }
-    start = opener + 6;
     const std::string address = NormalizedUtf8(CutBefore(link, '?'));
     if (sink.EnqueuePage(address)) {
       category_by_url.Add(address, name);
@@ -182,11 +217,11 @@ void AnalyzeListingPage(std::string_view page, const std::string& url,
     AddLaterPages(url, count, sink);
   }
 
-  const std::string name = ReadCategoryName(page);
+  const auto name = std::make_shared<const std::string>(ReadCategoryName(page));
   AddOrganizations(page, name, category_by_url, sink);
 
   if (!later_page) {
-    sink.Log("В категории " + name + " компаний: " + std::to_string(count));
+    sink.Log("В категории " + *name + " компаний: " + std::to_string(count));
   }
 }
 

@@ -109,7 +109,12 @@ std::string FormatRow(const OrganizationRow& row) {
     if (i > 0) {
       line += '\t';
     }
-    line.append("\"").append(row[i]).append("\"");
+    line += '"';
+    // A TAB or line break inside a value would split the row into more columns or lines.
+    for (const char c : row[i]) {
+      line += c == '\t' || c == '\r' || c == '\n' ? ' ' : c;
+    }
+    line += '"';
   }
   return line;
 }

@@ -26,7 +26,8 @@ using OrganizationRow = std::array<std::string, 12>;  // UTF-8 values in column 
 OrganizationRow ExtractOrganizationRow(std::string_view page, const std::string& url,
                                        const std::string& category);
 
-// "\"v1\"\t\"v2\"...\"v12\"" without a line break; values are written as given.
+// "\"v1\"\t\"v2\"...\"v12\"" without a line break; values are written as given, except that each
+// TAB, CR and LF becomes one space, so a row is always twelve fields on one line.
 std::string FormatRow(const OrganizationRow& row);
 // The header line: the column titles in the same layout.
 std::string HeaderLine();

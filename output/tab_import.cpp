@@ -48,42 +48,6 @@ void TTabRecordReader::Skip(std::size_t count) {
   position_ += count;
 }
 
-void TTabRecordReader::ReadQuotedPart(std::string& field) {
-  for (;;) {
-    const int c = Peek(0);
-    if (c == kEnd) {
-      return;
-    }
-    if (c == kQuote) {
-      if (Peek(1) != kQuote) {
-        Skip(1);  // the closing quote
-        return;
-      }
-      const int after_pair = Peek(2);
-      field += kQuote;
-      Skip(2);
-      if (after_pair == kEnd || after_pair == kTab || after_pair == kCr || after_pair == kLf) {
-        return;  // an unescaped value ending in a quote, then the closing quote
-      }
-      continue;
-    }
-    if (c == kCr) {
-      Skip(1);
-      if (Peek(0) == kLf) {
-        Skip(1);
-      }
-      field += kLf;
-      continue;
-    }
-    // A run of ordinary bytes is copied at once.
-    const char* begin = buffer_.data() + position_;
-    const char* end = buffer_.data() + buffer_.size();
-    const char* stop = std::find_if(begin, end, [](char b) { return b == kQuote || b == kCr; });
-    field.append(begin, stop);
-    Skip(static_cast<std::size_t>(stop - begin));
-  }
-}
-
 bool TTabRecordReader::NextRecord(TabRecord& fields) {
   fields.clear();
   if (!started_) {
@@ -97,18 +61,21 @@ bool TTabRecordReader::NextRecord(TabRecord& fields) {
   }
   std::string field;
   for (;;) {
-    if (Peek(0) == kQuote) {
-      Skip(1);
-      ReadQuotedPart(field);
-    }
     int c;
     while ((c = Peek(0)) != kEnd && c != kTab && c != kCr && c != kLf) {
+      // A run of ordinary bytes is copied at once.
       const char* begin = buffer_.data() + position_;
       const char* end = buffer_.data() + buffer_.size();
       const char* stop =
           std::find_if(begin, end, [](char b) { return b == kTab || b == kCr || b == kLf; });
       field.append(begin, stop);
       Skip(static_cast<std::size_t>(stop - begin));
+    }
+    // Values are written between quotes without escaping, so only the outer pair is dropped and
+    // every quote inside stays as written.
+    if (field.size() >= 2 && field.front() == kQuote && field.back() == kQuote) {
+      field.pop_back();
+      field.erase(0, 1);
     }
     fields.push_back(std::move(field));
     field.clear();

@@ -90,8 +90,16 @@ bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
+// A control character is written as "_xHHHH_", whose "_" would close an escape lookalike in
+// front of it: "_x0041" and U+0001 would read back as "A", "x0001_".
+bool ClosesEscape(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return c == '_' || (byte >= 0x01 && byte <= 0x1F);
+}
+
 bool StartsEscapeLookalike(std::string_view text, std::size_t at) {
-  if (text.size() - at < 7 || text[at] != '_' || text[at + 1] != 'x' || text[at + 6] != '_') {
+  if (text.size() - at < 7 || text[at] != '_' || text[at + 1] != 'x' ||
+      !ClosesEscape(text[at + 6])) {
     return false;
   }
   return std::all_of(text.begin() + at + 2, text.begin() + at + 6, IsHexDigit);

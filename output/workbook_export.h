@@ -1,6 +1,6 @@
 #pragma once
-// Turns the closed results file into an .xlsx workbook, as a spreadsheet's UTF-8 text import
-// would read it: one sheet, filter buttons on A1:L1, the first row frozen, every value text.
+// Turns the closed results file into an .xlsx workbook that shows every value as the file holds
+// it: one sheet, filter buttons on A1:L1, the first row frozen, every value text.
 #include <string>
 
 namespace mirava::output {

@@ -12,6 +12,7 @@ packages=(
   nlohmann-json3-dev libxlsxwriter-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   tinyproxy python3 python3-openpyxl xdg-utils fonts-dejavu-core
+  clang-14 libfuzzer-14-dev libclang-rt-14-dev
   "$@"
 )
 

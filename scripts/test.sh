@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the normal build (core, window and tools), then the core
 # and its tests again under AddressSanitizer + UndefinedBehaviorSanitizer and under
-# ThreadSanitizer. Exits non-zero when any build or test fails.
+# ThreadSanitizer, then a short libFuzzer run of every fuzz target (ctest of each build already
+# replays their corpora and every crash input found so far). Exits non-zero when any build,
+# test or fuzz run fails. MIRAVA_FUZZ_SECONDS sets the time per target (default 45; 0 skips).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,5 +22,11 @@ for sanitizer in address thread; do
   cmake --build "build-$sanitizer"
   ctest --test-dir "build-$sanitizer" --output-on-failure -j2 || status=1
 done
+
+# Two targets at a time: eight targets take about four times the per-target time.
+fuzz_seconds="${MIRAVA_FUZZ_SECONDS:-45}"
+if [ "$fuzz_seconds" -gt 0 ]; then
+  scripts/fuzz.sh all "$fuzz_seconds" 2 || status=1
+fi
 
 exit $status

@@ -152,7 +152,7 @@ TEST(OrganizationRow, RowAndHeaderLayout) {
   row[2] = "a\tb";
   EXPECT_EQ(
       FormatRow(row),
-      "\"1\"\t\"2\"\t\"a\tb\"\t\"4\"\t\"5\"\t\"6\"\t\"7\"\t\"8\"\t\"9\"\t\"10\"\t\"11\"\t\"12\"");
+      "\"1\"\t\"2\"\t\"a b\"\t\"4\"\t\"5\"\t\"6\"\t\"7\"\t\"8\"\t\"9\"\t\"10\"\t\"11\"\t\"12\"");
 }
 
 TEST(OrganizationRow, GeneratedPagesGiveTheirExpectedRows) {

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "analysis/organization_row.h"
+
 namespace mirava::output {
 namespace {
 
@@ -32,13 +34,23 @@ using Values = std::vector<std::string>;
 const Values kHeader = {"Ссылка",   "Имя рубрики", "Организация", "Адрес", "Город", "Телефон",
                         "WhatsApp", "Telegram",    "Max",         "Сайт",  "VK",    "TG"};
 
-// A row as the results writer lays it out: quoted values, TAB between, CR LF after.
-std::string Line(const Values& values) {
+// Quoted values, TAB between, CR LF after, whatever the values hold: a file edited by hand.
+std::string RawLine(const Values& values) {
   std::string line;
   for (std::size_t i = 0; i < values.size(); ++i) {
     line += (i == 0 ? "\"" : "\t\"") + values[i] + "\"";
   }
   return line + "\r\n";
+}
+
+// A row as the results writer lays it out.
+std::string Line(const Values& values) {
+  if (values.size() != analysis::OrganizationRow().size()) {
+    return RawLine(values);
+  }
+  analysis::OrganizationRow row;
+  std::copy(values.begin(), values.end(), row.begin());
+  return analysis::FormatRow(row) + "\r\n";
 }
 
 std::string ResultsFile(const std::vector<Values>& rows) {
@@ -197,8 +209,9 @@ TEST(WorkbookExport, EveryValueArrivesAsExactText) {
   Expectations expected;
   expected.used_rows = 6;
   expected.rows = {kHeader, rows[0], rows[1], rows[2], rows[3], rows[4]};
-  expected.rows[2][3] = "строка 1\nстрока 2";  // a line break in a cell is LF
-  expected.rows[3][1] = "Кафе Ромашка\"\"";    // what the text import makes of it
+  // The writer turns a TAB or line break into a space; quotes stay as the results file has them.
+  expected.rows[2][2] = "ООО Рога и копыта";
+  expected.rows[2][3] = "строка 1  строка 2";
   // The long column is capped, a short one stays narrow.
   expected.width_ranges = {{"A", {59, 61}}, {"E", {8, 12}}};
   EXPECT_EQ(CheckWorkbook(folder, folder / "data1.xlsx", expected), "");
@@ -218,7 +231,9 @@ TEST(WorkbookExport, BytesTheSheetCannotHoldAreReplacedNotFatal) {
                       "\xEF\xBF\xBF",
                       "\xED\xA0\x80",
                       "😀",
-                      "",
+                      // The control character is stored as an escape whose "_" must not close
+                      // the text in front of it into another escape.
+                      "_x0041\x01",
                       "",
                       "",
                       ""};
@@ -239,9 +254,10 @@ TEST(WorkbookExport, BytesTheSheetCannotHoldAreReplacedNotFatal) {
 TEST(WorkbookExport, FieldsBeyondTheTwelveColumnsAreKept) {
   SKIP_WITHOUT_READER();
   TempFolder folder;
-  // A category holding a quote and a TAB splits into two fields; nothing may be dropped.
+  // A file edited by hand with a TAB inside a value splits it into two fields; nothing may be
+  // dropped.
   const Values row = {"u", "Кафе\"\tбар", "Имя", "", "", "", "", "", "", "", "", "TG"};
-  WriteFile(folder / "data.tab", ResultsFile({row}));
+  WriteFile(folder / "data.tab", "\xEF\xBB\xBF" + RawLine(kHeader) + RawLine(row));
 
   EXPECT_EQ(ConvertResultsToWorkbook(folder / "data.tab", folder / "data.xlsx"), 2);
 

@@ -1,0 +1,91 @@
+// proxy.txt: every line is one entry without its line break, the rotation hands the entries out
+// in turn, and reading any entry leaves settings that make sense (a port within 0..65535 or the
+// previous settings kept).
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/proxy_list.h"
+#include "fuzz/fuzz_check.h"
+
+namespace {
+
+using namespace mirava::engine;
+
+std::vector<std::string> RefLines(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) {
+    bytes.remove_prefix(3);
+  }
+  std::vector<std::string> lines;
+  std::string line;
+  bool open = false;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' || bytes[i] == '\n') {
+      if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+        ++i;
+      }
+      lines.push_back(line);
+      line.clear();
+      open = false;
+    } else {
+      line += bytes[i];
+      open = true;
+    }
+  }
+  if (open) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+const std::string& ProxyFile() {
+  static const std::string path = [] {
+    char pattern[] = "/tmp/mirava-fuzz-proxy-XXXXXX";
+    const int fd = mkstemp(pattern);
+    FUZZ_CHECK(fd >= 0);
+    close(fd);
+    return std::string(pattern);
+  }();
+  return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  {
+    std::ofstream file(ProxyFile(), std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  const ProxyList list = LoadProxyList(ProxyFile());
+  FUZZ_CHECK(list == RefLines(bytes));
+
+  ProxyRotation rotation;
+  for (std::size_t turn = 0; turn < list.size() + 1; ++turn) {
+    const std::optional<std::string> entry = NextProxy(list, rotation);
+    FUZZ_CHECK(entry.has_value() == !list.empty());
+    if (entry) {
+      FUZZ_CHECK(*entry == list[(turn + 1) % list.size()]);
+    }
+  }
+
+  ProxySettings settings;
+  for (const std::string& entry : list) {
+    const ProxySettings before = settings;
+    ApplyProxy(settings, entry);
+    FUZZ_CHECK(settings.Port >= 0);
+    FUZZ_CHECK(settings.Host.find_first_of("\r\n") == std::string::npos);
+    if (entry.empty()) {
+      FUZZ_CHECK(settings.Host.empty() && settings.Port == 0 && settings.UserName.empty() &&
+                 settings.Password.empty());
+    }
+    (void)before;
+  }
+  return 0;
+}
