@@ -1,6 +1,7 @@
-// cities.txt, categories.txt and the two selection files: every line becomes one item whose name
-// and value join back into the line; a selection written and read back gives the same names;
-// applying a selection selects only what it names.
+// cities.txt, categories.txt and the two selection files: every line is kept as an item whose
+// name and trimmed value join back into the line, skipped as a mistake with its number noted, or
+// blank; a selection written and read back gives the same names; applying a selection selects
+// only what it names.
 //
 // Input: a list file; its lines also serve as the saved selection, read with their case changed.
 #include <algorithm>
@@ -34,23 +35,56 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const std::vector<std::u16string> lines = ReadTextLines(bytes);
 
-  const std::vector<ListItem> cities = ParseCityLines(lines);
-  FUZZ_CHECK(cities.size() == lines.size());
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    FUZZ_CHECK(cities[i].Name.find(u'=') == std::u16string::npos);
-    const bool has_equals = lines[i].find(u'=') != std::u16string::npos;
-    FUZZ_CHECK((has_equals ? cities[i].Name + u"=" + cities[i].Value : cities[i].Value) ==
-               lines[i]);
+  // Every line is kept, skipped as a mistake (its number noted, in order) or blank.
+  const auto check_parsed = [&](const ListFileItems& parsed) {
+    std::size_t blank = 0;
+    for (const std::u16string& line : lines) {
+      blank += mirava::analysis::Trim(line).empty() ? 1 : 0;
+    }
+    FUZZ_CHECK(parsed.Items.size() + parsed.SkippedLines.size() + blank == lines.size());
+    FUZZ_CHECK(std::is_sorted(parsed.SkippedLines.begin(), parsed.SkippedLines.end()));
+    for (const std::size_t number : parsed.SkippedLines) {
+      FUZZ_CHECK(number >= 1 && number <= lines.size());
+      FUZZ_CHECK(!mirava::analysis::Trim(lines[number - 1]).empty());
+    }
+    for (const ListItem& item : parsed.Items) {
+      FUZZ_CHECK(!mirava::analysis::Trim(item.Name).empty());
+      FUZZ_CHECK(item.Name.find(u'=') == std::u16string::npos);
+      FUZZ_CHECK(mirava::analysis::Trim(item.Value) == item.Value);
+    }
+  };
+
+  const ListFileItems cities = ParseCityLines(lines);
+  check_parsed(cities);
+  // A kept city line is its name, "=" and its value with blanks around it.
+  std::size_t kept = 0;
+  for (const std::u16string& line : lines) {
+    if (kept < cities.Items.size() && line.starts_with(cities.Items[kept].Name + u"=")) {
+      const std::u16string_view rest =
+          std::u16string_view(line).substr(cities.Items[kept].Name.size() + 1);
+      if (mirava::analysis::Trim(rest) == cities.Items[kept].Value) {
+        ++kept;
+      }
+    }
   }
-  const std::vector<ListItem> categories = ParseCategoryLines(lines);
-  FUZZ_CHECK(categories.size() == (lines.size() < 2 ? 0 : lines.size()));
-  for (std::size_t i = 0; i < categories.size(); ++i) {
-    FUZZ_CHECK(categories[i].Name.find(u'\t') == std::u16string::npos);
-    FUZZ_CHECK(categories[i].Value == cities[i].Value);
+  FUZZ_CHECK(kept == cities.Items.size());
+  for (const ListItem& item : cities.Items) {
+    const std::u16string folded = mirava::analysis::FoldCase(item.Value);
+    FUZZ_CHECK(folded.starts_with(u"http://") || folded.starts_with(u"https://"));
+  }
+
+  const ListFileItems categories = ParseCategoryLines(lines);
+  if (lines.size() < 2) {
+    FUZZ_CHECK(categories.Items.empty() && categories.SkippedLines.empty());
+  } else {
+    check_parsed(categories);
+  }
+  for (const ListItem& item : categories.Items) {
+    FUZZ_CHECK(item.Name.find(u'\t') == std::u16string::npos);
   }
 
   std::vector<std::u16string> names;
-  for (const ListItem& item : cities) {
+  for (const ListItem& item : cities.Items) {
     names.push_back(item.Name);
   }
   if (Writable(names)) {
