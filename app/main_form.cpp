@@ -20,14 +20,18 @@
 #include <system_error>
 
 #include "analysis/text_encoding.h"
-#include "app/file_io.h"
-#include "app/folder_checks.h"
-#include "app/list_files.h"
-#include "app/selection.h"
-#include "app/settings.h"
+#include "config/file_io.h"
+#include "config/folder_checks.h"
+#include "config/list_files.h"
+#include "config/selection.h"
+#include "config/settings.h"
 #include "engine/log_line.h"
 
 namespace mirava::app {
+
+// The window's files and their rules live in the core's configuration layer.
+using namespace mirava::config;
+
 namespace {
 
 constexpr const char* kTitle = "Парсер организаций Mirava";

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace mirava::app {
+namespace mirava::config {
 
 inline constexpr const char* kCitiesFileName = "cities.txt";
 inline constexpr const char* kCategoriesFileName = "categories.txt";
@@ -23,4 +23,4 @@ std::vector<ListItem> ParseCityLines(const std::vector<std::u16string>& lines);
 // Fewer than two lines give an empty list; each TAB of a name becomes five spaces.
 std::vector<ListItem> ParseCategoryLines(const std::vector<std::u16string>& lines);
 
-}  // namespace mirava::app
+}  // namespace mirava::config

@@ -1,9 +1,8 @@
-#include "app/list_files.h"
-
+#include "config/list_files.h"
 
 #include "analysis/text_encoding.h"
 
-namespace mirava::app {
+namespace mirava::config {
 
 ListItem ParseListLine(std::u16string_view line) {
   const std::size_t equals = line.find(u'=');
@@ -44,4 +43,4 @@ std::vector<ListItem> ParseCategoryLines(const std::vector<std::u16string>& line
   return items;
 }
 
-}  // namespace mirava::app
+}  // namespace mirava::config
