@@ -37,23 +37,29 @@ constexpr double kCeilingPagesPerSecond = 10.0;  // one start per 50 ms + 50 ms 
 
 int g_pages = 200;
 
-// The log pane, noting when the run's outcome line arrives.
-class OutcomeClock final : public engine::ILogView {
+// The run's events, noting when the outcome line arrives.
+class OutcomeClock final : public engine::IRunEvents {
  public:
-  explicit OutcomeClock(std::shared_ptr<engine::ILogView> pane) : pane_(std::move(pane)) {}
-  void Clear() override { pane_->Clear(); }
-  void AppendLine(const std::string& line) override {
+  explicit OutcomeClock(std::shared_ptr<engine::IRunEvents> window) : window_(std::move(window)) {}
+  void BusyChanged(bool busy) override { window_->BusyChanged(busy); }
+  void LogLine(const std::string& line) override {
     if (line.find("Сбор данных завершен") != std::string::npos) {
       outcome_at_ = std::chrono::steady_clock::now();
     }
-    pane_->AppendLine(line);
+    window_->LogLine(line);
   }
-  std::string Text() const override { return pane_->Text(); }
+  void ProgressChanged(const engine::RunProgress& progress) override {
+    window_->ProgressChanged(progress);
+  }
+  void AutoPauseArmed(std::chrono::milliseconds delay) override { window_->AutoPauseArmed(delay); }
+  void RunEnded(engine::RunOutcome outcome, const std::string& message) override {
+    window_->RunEnded(outcome, message);
+  }
   // Read once the run is gone.
   std::chrono::steady_clock::time_point OutcomeAt() const { return outcome_at_; }
 
  private:
-  std::shared_ptr<engine::ILogView> pane_;
+  std::shared_ptr<engine::IRunEvents> window_;
   std::chrono::steady_clock::time_point outcome_at_{};
 };
 
@@ -91,23 +97,20 @@ void BM_RunThroughput(benchmark::State& state) {
   window.SetUseProxy(true);
 
   engine::RunEnvironment environment;
-  environment.ExeFolder = folder + "/";
   environment.Clock = engine::platform::MakeSystemClock();
-  environment.Dispatcher = window.dispatcher;
   environment.Pacing = std::make_shared<engine::PacingState>();
   environment.Rotation = std::make_shared<engine::ProxyRotation>();
   environment.RequestMutexName = "MiravaParserMutex-bench-" + std::to_string(getpid());
   environment.OpenWorkbook = [](const std::string&) {};
 
   for (auto _ : state) {
-    engine::WindowControls controls = window.Controls();
-    auto log = std::make_shared<OutcomeClock>(controls.LogsMemo);
-    controls.LogsMemo = log;
+    auto log = std::make_shared<OutcomeClock>(window.events);
+    environment.Events = log;
     std::weak_ptr<engine::TScraper> run;
     const auto started = std::chrono::steady_clock::now();
     {
-      std::shared_ptr<engine::TScraper> scraper = engine::TScraper::Create(environment);
-      scraper->Controls = controls;
+      std::shared_ptr<engine::TScraper> scraper =
+          engine::TScraper::Create(environment, window.Request(folder + "/"));
       scraper->Start();
       run = scraper;
     }

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "engine/http_client.h"
-#include "engine/log_line.h"
 
 namespace mirava::engine {
 
@@ -191,10 +190,7 @@ void TScrapingThread::HandOff() {
 }
 
 void TScrapingThread::AddLog(const std::string& message) {
-  IWindowDispatcher& dispatcher = *services_->Dispatcher;
-  dispatcher.RunOnWindowThread([&] {
-    LogsMemo->AppendLine(FormatWorkerLogLine(dispatcher.LogTimestamp(), proxy, message));
-  });
+  services_->Events->WorkerLine(proxy, message);
 }
 
 }  // namespace mirava::engine

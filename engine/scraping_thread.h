@@ -12,7 +12,7 @@
 #include "engine/platform/thread.h"
 #include "engine/proxy_list.h"
 #include "engine/request_pacing.h"
-#include "engine/window_link.h"
+#include "engine/run_event_channel.h"
 #include "engine/worker_lists.h"
 
 namespace mirava::engine {
@@ -39,7 +39,7 @@ struct FetchSettings {
 // stopped worker that outlives its run still finds all of it.
 struct WorkerServices {
   std::shared_ptr<platform::IClock> Clock;
-  std::shared_ptr<IWindowDispatcher> Dispatcher;
+  std::shared_ptr<RunEventChannel> Events;
   std::shared_ptr<PacingState> Pacing;
   std::shared_ptr<const platform::NamedLock> RequestMutex;
   std::shared_ptr<const ProxyList> Proxies;
@@ -65,7 +65,6 @@ class TScrapingThread {
   std::string url;                     // the worker may rewrite it (page-missing rule)
   bool UseProxy = false;
   std::string proxy;
-  std::shared_ptr<ILogView> LogsMemo;
   std::uint32_t RequestInterval = 0;  // milliseconds
 
   // Outcome, read by the coordinator once it has found the worker on FinishedList.
@@ -84,7 +83,7 @@ class TScrapingThread {
   bool HandleFailure(const HttpResult& failure, HttpClient& client);
   // From RunningList to FinishedList; the last thing that touches the fields.
   void HandOff();
-  // Runs on the window thread and waits: one line in LogsMemo.
+  // One log line, announced at once; nothing waits for the front end.
   void AddLog(const std::string& message);
 
   std::shared_ptr<const WorkerServices> services_;

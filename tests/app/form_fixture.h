@@ -52,7 +52,7 @@ class FormFixture {
 
   app::MainFormEnvironment Environment() {
     app::MainFormEnvironment environment;
-    environment.Run.ExeFolder = folder_.toStdString();
+    environment.Folder = folder_.toStdString();
     // Far from tick 0, which a run's pacing starts from, so that the first request never waits,
     // however long the machine has been up; later requests wait their interval in fake time.
     environment.Run.Clock = std::make_shared<FakeClock>(3000000000u, std::chrono::milliseconds(1));

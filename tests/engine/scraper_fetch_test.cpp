@@ -182,10 +182,8 @@ TEST_F(ScraperFetchTest, NextRunWorksWhileThePreviousOneWaitsForItsStoppedWorker
   ASSERT_TRUE(WaitFor([&] { return window.StartEnabled(); }));
   ASSERT_FALSE(first.expired());
 
-  {
-    std::lock_guard<std::mutex> guard(window.state->mutex);
-    window.state->cities = {{"quick", quick.Url(""), true}};
-  }
+  window.ClearCities();
+  window.AddCity("quick", quick.Url(""), true);
   clock->Advance(1000);  // new file names
   auto second = StartRun();
   ASSERT_TRUE(WaitUntilGone(second));

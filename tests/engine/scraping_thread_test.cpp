@@ -305,20 +305,11 @@ TEST_F(ScrapingThreadTest, FetchesOverTlsWithTheTestAuthority) {
   EXPECT_EQ(worker->html, "secure");
 }
 
-// A window that refuses every callback: the failure escapes the attempt handling.
-class RefusingDispatcher final : public engine::IWindowDispatcher {
- public:
-  void RunOnWindowThread(const std::function<void()>&) override {
-    throw std::runtime_error("window gone");
-  }
-  void ProcessPendingMessages() override {}
-  std::string LogTimestamp() override { return kStamp; }
-};
-
 TEST_F(ScrapingThreadTest, FailureOutsideTheAttemptHandlingStillHandsOver) {
   FakeSite site;
   site.Serve("/page", FakeResponse::Page("ok"));
-  services_->Dispatcher = std::make_shared<RefusingDispatcher>();
+  // A front end that refuses every event: the failure escapes the attempt handling.
+  window_.events->FailEvents([](const std::string&) { return "window gone"; });
   auto worker = MakeWorker(site.Url("/page"));
   RunToEnd(*worker);
   EXPECT_EQ(worker->result, -1);
