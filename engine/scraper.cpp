@@ -286,7 +286,7 @@ bool TScraper::RunIteration() {
   StartStep();
   HarvestStep();
   const bool complete = RunComplete();
-  environment_.Clock->SleepMs(environment_.LoopSleepMs);
+  environment_.Clock->SleepMs(TickMs(environment_.LoopSleep));
   return complete;
 }
 
@@ -338,7 +338,7 @@ void TScraper::StartStep() {
     Workers.erase(started);
     throw;
   }
-  environment_.Clock->SleepMs(environment_.LoopSleepMs);
+  environment_.Clock->SleepMs(TickMs(environment_.LoopSleep));
   ReadLimits();
 }
 
@@ -357,7 +357,7 @@ void TScraper::HarvestStep() {
   WaitWhilePaused();
 
   Log(worker->url + ": " + worker->statusText);
-  if (worker->result == 1) {
+  if (worker->result == FetchOutcome::Fetched) {
     try {
       if (environment_.AnalyzePage) {
         environment_.AnalyzePage(worker->html, worker->url, CategoryByUrl, *this);
@@ -391,9 +391,8 @@ void TScraper::ReportError(const std::string& message) {
   failed_ = true;
   try {
     Log("Ошибка: " + FirstUtf16Units(message, kReportedErrorUnits));
-    const int pause_seconds = environment_.AutoPauseMs / 1000;
-    Log("Включаем паузу на " + std::to_string(pause_seconds) + " секунд");
-    channel_->AutoPauseArmed(std::chrono::milliseconds(environment_.AutoPauseMs));
+    Log("Включаем паузу на " + PauseDurationText(timings::kAutoPause));
+    channel_->AutoPauseArmed(environment_.AutoPause);
   } catch (...) {
     // A front end that cannot show the error cannot resume the pause either; the run goes on.
     return;

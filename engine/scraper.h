@@ -19,6 +19,7 @@
 // lock: before every iteration of the pool loop, after each harvest's progress, and right after
 // a reported error has paused the run. A stop ends any pause.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -38,6 +39,7 @@
 #include "engine/request_pacing.h"
 #include "engine/run_event_channel.h"
 #include "engine/run_events.h"
+#include "engine/run_timings.h"
 #include "engine/scraping_thread.h"
 #include "engine/visited_list.h"
 #include "engine/worker_lists.h"
@@ -60,8 +62,8 @@ struct RunEnvironment {
   std::shared_ptr<ProxyRotation> Rotation;  // process-wide
   std::string RequestMutexName = kRequestMutexName;
   FetchSettings Fetch;
-  std::uint32_t LoopSleepMs = 50;
-  int AutoPauseMs = 30000;
+  std::chrono::milliseconds LoopSleep = timings::kLoopSleep;
+  std::chrono::milliseconds AutoPause = timings::kAutoPause;
   // Opens the finished workbook for the operator; xdg-open when empty.
   std::function<void(const std::string& path)> OpenWorkbook;
   // Empty: analysis::AnalyzePage.

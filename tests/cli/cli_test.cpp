@@ -162,12 +162,15 @@ TEST_P(CliBadInputTest, GivesAMessageAndStatusTwo) {
   if (std::string(GetParam().Name) == "empty_city_list") {
     WriteFile("cities.txt", "");
   } else if (std::string(GetParam().Name) == "unwritable_folder") {
+    fs::create_directories(folder_ / "out");
     fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
     if (::access(Folder().c_str(), W_OK) == 0) {
       GTEST_SKIP() << "root writes anywhere";
     }
   }
-  CliProcess cli(arguments, folder_ / "..");
+  // Its output goes to a folder of its own, which stays writable.
+  fs::create_directories(folder_ / "out");
+  CliProcess cli(arguments, folder_ / "out");
   ASSERT_TRUE(cli.Started());
   EXPECT_EQ(cli.Wait(), 2);
   EXPECT_THAT(cli.Err(), HasSubstr(GetParam().Message));

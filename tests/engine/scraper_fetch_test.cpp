@@ -143,7 +143,7 @@ TEST_F(ScraperFetchTest, StopDoesNotWaitForWorkersStuckInARequest) {
   window.AddCategory("c", std::string("/c"), true);
   window.SetLimit(3);
   engine::RunEnvironment environment = Environment();
-  environment.Fetch.ReadTimeoutMs = 5 * 60 * 1000;
+  environment.Fetch.ReadTimeout = std::chrono::milliseconds(5 * 60 * 1000);
 
   auto run = StartRun(environment);
   ASSERT_TRUE(WaitFor([&] { return CountLines("Запускаем http") == 3; }));
@@ -173,7 +173,7 @@ TEST_F(ScraperFetchTest, NextRunWorksWhileThePreviousOneWaitsForItsStoppedWorker
   window.AddCity("slow", site->Url(""), true);
   window.AddCategory("a", std::string("/a"), true);
   engine::RunEnvironment first_environment = Environment();
-  first_environment.Fetch.ReadTimeoutMs = 5 * 60 * 1000;
+  first_environment.Fetch.ReadTimeout = std::chrono::milliseconds(5 * 60 * 1000);
   first_environment.RequestMutexName = OtherMutexName("first");
 
   auto first = StartRun(first_environment);

@@ -87,9 +87,9 @@ class ScraperTest : public ::testing::Test {
     environment.Rotation = rotation;
     environment.RequestMutexName = mutex_name_;
     environment.Fetch.MaxAttempts = 1;
-    environment.Fetch.ConnectTimeoutMs = 5000;
-    environment.Fetch.ReadTimeoutMs = 5000;
-    environment.AutoPauseMs = kAutoPauseMs;
+    environment.Fetch.ConnectTimeout = std::chrono::milliseconds(5000);
+    environment.Fetch.ReadTimeout = std::chrono::milliseconds(5000);
+    environment.AutoPause = std::chrono::milliseconds(kAutoPauseMs);
     auto opened = opened_;
     environment.OpenWorkbook = [opened](const std::string& path) {
       std::lock_guard<std::mutex> guard(opened->mutex);

@@ -44,8 +44,8 @@ class WorkerTest : public ::testing::Test {
         engine::platform::NamedLock::AtPath(lock_path_));
     services->Proxies = std::make_shared<const engine::ProxyList>();
     services->Rotation = std::make_shared<engine::ProxyRotation>();
-    services->Fetch.ConnectTimeoutMs = 5000;
-    services->Fetch.ReadTimeoutMs = 10000;
+    services->Fetch.ConnectTimeout = std::chrono::milliseconds(5000);
+    services->Fetch.ReadTimeout = std::chrono::milliseconds(10000);
     services->Fetch.TrustStore = engine::TlsTrustStore::FromFile(TestCertificates::Shared().CaFile);
     services_ = services;
   }
