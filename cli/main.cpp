@@ -15,11 +15,11 @@
 #include "cli/console_events.h"
 #include "engine/http_client.h"
 #include "engine/platform/clock.h"
+#include "engine/platform/desktop_open.h"
 #include "engine/platform/exe_folder.h"
 #include "engine/proxy_list.h"
 #include "engine/request_pacing.h"
 #include "engine/scraper.h"
-#include "output/workbook_export.h"
 
 namespace {
 
@@ -171,7 +171,7 @@ int main(int argc, char* argv[]) {
   const bool open_workbook = !options.NoOpen && DisplayPresent();
   environment.OpenWorkbook = [open_workbook](const std::string& path) {
     if (open_workbook) {
-      output::OpenWithDesktop(path);
+      engine::platform::OpenWithDesktop(path);
     }
   };
 

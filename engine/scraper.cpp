@@ -9,6 +9,7 @@
 #include "analysis/organization_row.h"
 #include "analysis/text_encoding.h"
 #include "engine/log_line.h"
+#include "engine/platform/desktop_open.h"
 #include "output/workbook_export.h"
 
 namespace mirava::engine {
@@ -444,7 +445,7 @@ void TScraper::ExportWorkbook() {
       if (environment_.OpenWorkbook) {
         environment_.OpenWorkbook(workbook_path);
       } else {
-        output::OpenWithDesktop(workbook_path);
+        platform::OpenWithDesktop(workbook_path);
       }
     } catch (...) {
       // Whether the desktop managed to open it is not our concern; the log is still saved.
