@@ -122,7 +122,10 @@ void ProgressPrinter::Finish(std::chrono::steady_clock::time_point now) {
   if (!last_) {
     return;
   }
-  Print(now);
+  // A plain line only when it says something new.
+  if (terminal_ || printed_text_ != ProgressText(*last_, Elapsed(now))) {
+    Print(now);
+  }
   if (terminal_) {
     std::fputc('\n', out_);
     std::fflush(out_);
@@ -130,9 +133,13 @@ void ProgressPrinter::Finish(std::chrono::steady_clock::time_point now) {
   }
 }
 
+std::chrono::seconds ProgressPrinter::Elapsed(std::chrono::steady_clock::time_point now) const {
+  return std::chrono::duration_cast<std::chrono::seconds>(now - started_);
+}
+
 void ProgressPrinter::Print(std::chrono::steady_clock::time_point now) {
-  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - started_);
-  const std::string text = ProgressText(*last_, elapsed);
+  const std::string text = ProgressText(*last_, Elapsed(now));
+  printed_text_ = text;
   if (terminal_) {
     std::fprintf(out_, "\r\033[K%s", text.c_str());
     shown_ = true;

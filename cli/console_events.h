@@ -56,6 +56,7 @@ class ProgressPrinter {
 
  private:
   void Print(std::chrono::steady_clock::time_point now);
+  std::chrono::seconds Elapsed(std::chrono::steady_clock::time_point now) const;
 
   std::FILE* out_;
   bool terminal_;
@@ -63,6 +64,7 @@ class ProgressPrinter {
   std::chrono::steady_clock::time_point started_;
   std::optional<std::chrono::steady_clock::time_point> printed_;
   std::optional<engine::RunProgress> last_;
+  std::string printed_text_;
   bool shown_ = false;
 };
 
