@@ -19,7 +19,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationDisplayName(title);
 
   mirava::app::MainFormEnvironment environment;
-  environment.Run.ExeFolder = mirava::engine::platform::ExecutableFolder();
+  environment.Folder = mirava::engine::platform::ExecutableFolder();
   environment.Run.Clock = mirava::engine::platform::MakeSystemClock();
   environment.Run.Pacing = std::make_shared<mirava::engine::PacingState>();
   environment.Run.Rotation = std::make_shared<mirava::engine::ProxyRotation>();

@@ -20,16 +20,20 @@
 #include <system_error>
 
 #include "analysis/text_encoding.h"
-#include "app/file_io.h"
-#include "app/folder_checks.h"
-#include "app/list_files.h"
-#include "app/selection.h"
-#include "app/settings.h"
+#include "config/file_io.h"
+#include "config/folder_checks.h"
+#include "config/list_files.h"
+#include "config/selection.h"
+#include "config/settings.h"
 #include "engine/log_line.h"
 #include "engine/proxy_list.h"
 #include "output/failure_texts.h"
 
 namespace mirava::app {
+
+// The window's files and their rules live in the core's configuration layer.
+using namespace mirava::config;
+
 namespace {
 
 constexpr const char* kTitle = "Парсер организаций Mirava";
@@ -196,14 +200,17 @@ void SelectByNames(QListWidget& list, const std::vector<std::u16string>& names) 
 
 TMainForm::TMainForm(MainFormEnvironment environment, QWidget* parent)
     : QWidget(parent), environment_(std::move(environment)) {
-  dispatcher_ = std::make_shared<QtWindowDispatcher>(environment_.Now, environment_.Locale);
+  if (!environment_.Now) {
+    environment_.Now = [] { return QDateTime::currentDateTime(); };
+  }
+  run_events_ = std::make_shared<QtRunEvents>(this, this);
   CreateControls();
   FormCreate();
 }
 
 TMainForm::~TMainForm() {
-  // Whatever still reaches the window from a run must not wait for it any more.
-  dispatcher_->Shutdown();
+  // Whatever a run still announces is dropped from now on.
+  run_events_->Shutdown();
 }
 
 void TMainForm::CreateControls() {
@@ -291,21 +298,28 @@ void TMainForm::CreateControls() {
 
   log_view_ = std::make_shared<QtLogView>(LogsMemo);
   progress_view_ = std::make_shared<QtProgressView>(ProgressBar);
-  controls_.CitiesListBox = std::make_shared<QtListBoxView>(CitiesListBox);
-  controls_.CatsListBox = std::make_shared<QtListBoxView>(CatsListBox);
-  controls_.LogsMemo = log_view_;
-  controls_.ProgressBar = progress_view_;
-  controls_.StartButton = std::make_shared<QtButtonView>(StartButton);
-  controls_.ResumeTimer = std::make_shared<QtTimerView>(ResumeTimer);
-  controls_.UseProxyCheckBox = std::make_shared<QtCheckBoxView>(UseProxyCheckBox);
-  controls_.LimitEdit = std::make_shared<QtSpinEditView>(LimitEdit);
-  controls_.IntervalSpinEdit = std::make_shared<QtSpinEditView>(IntervalSpinEdit);
 
   connect(StartButton, &QPushButton::clicked, this, [this] { StartButtonClick(); });
   connect(PauseButton, &QPushButton::clicked, this, [this] { PauseButtonClick(); });
   connect(StopButton, &QPushButton::clicked, this, [this] { StopButtonClick(); });
   connect(UseProxyCheckBox, &QCheckBox::clicked, this, [this] { UseProxyCheckBoxClick(); });
   connect(ResumeTimer, &QTimer::timeout, this, [this] { ResumeTimerTimer(); });
+  // A run reads these where it used to read the controls; it is told of every change.
+  connect(LimitEdit, &QSpinBox::valueChanged, this, [this](int threads) {
+    if (const auto run = ActiveRun()) {
+      run->SetThreadsLimit(threads);
+    }
+  });
+  connect(IntervalSpinEdit, &QSpinBox::valueChanged, this, [this](int seconds) {
+    if (const auto run = ActiveRun()) {
+      run->SetInterval(seconds);
+    }
+  });
+  connect(UseProxyCheckBox, &QCheckBox::toggled, this, [this](bool checked) {
+    if (const auto run = ActiveRun()) {
+      run->SetUseProxy(checked);
+    }
+  });
 
   resize(kDesignWidth, kDesignHeight);
   ApplyAnchors();
@@ -381,7 +395,7 @@ void TMainForm::ShowMessage(MessageIcon icon, const QString& caption, const QStr
 
 void TMainForm::EndProcess(int code) {
   ended_ = true;
-  dispatcher_->Shutdown();
+  run_events_->Shutdown();
   if (environment_.ExitProcess) {
     environment_.ExitProcess(code);
     return;
@@ -389,8 +403,12 @@ void TMainForm::EndProcess(int code) {
   std::_Exit(code);
 }
 
+std::string TMainForm::LogTimestamp() const {
+  return FormatLogTimestamp(environment_.Now(), environment_.Locale).toStdString();
+}
+
 void TMainForm::AddLogLine(const QString& message) {
-  log_view_->AppendLine(engine::FormatLogLine(dispatcher_->LogTimestamp(), message.toStdString()));
+  log_view_->AppendLine(engine::FormatLogLine(LogTimestamp(), message.toStdString()));
 }
 
 void TMainForm::AddPlainLine(const QString& text) {
@@ -454,10 +472,13 @@ void TMainForm::StartButtonClick() {
   }
   try {
     engine::RunEnvironment run_environment = environment_.Run;
-    run_environment.Dispatcher = dispatcher_;
-    std::shared_ptr<engine::TScraper> run = engine::TScraper::Create(std::move(run_environment));
+    run_environment.Events = run_events_;
+    run_environment.LogTimestamp = [now = environment_.Now, locale = environment_.Locale] {
+      return FormatLogTimestamp(now(), locale).toStdString();
+    };
+    std::shared_ptr<engine::TScraper> run =
+        engine::TScraper::Create(std::move(run_environment), MakeRunRequest());
     CurrentScraper = run;
-    run->Controls = controls_;
     run->Start();
   } catch (const std::exception& error) {
     AddLogLine(QStringLiteral("Ошибка: ") + QString::fromUtf8(error.what()));
@@ -469,13 +490,12 @@ void TMainForm::PauseButtonClick() {
   if (!run) {
     return;
   }
+  // The run announces the lines of its pause and resume itself.
   if (run->IsPaused()) {
     // A pending automatic resume stays armed; it finds the run running and does nothing.
     run->Resume();
-    AddLogLine(QStringLiteral("Отключаем паузу, продолжаем работу"));
   } else {
     run->Pause();
-    AddLogLine(QStringLiteral("Включаем паузу"));
     // An automatic resume still pending must not end the operator's pause.
     ResumeTimer->stop();
   }
@@ -486,7 +506,6 @@ void TMainForm::ResumeTimerTimer() {
   const std::shared_ptr<engine::TScraper> run = ActiveRun();
   if (run && run->IsPaused()) {
     run->Resume();
-    AddLogLine(QStringLiteral("Отключаем паузу, продолжаем работу"));
   }
 }
 
@@ -495,11 +514,8 @@ void TMainForm::StopButtonClick() {
   if (!run) {
     return;
   }
-  if (run->IsPaused()) {
-    run->Resume();
-  }
+  // A stop lifts a pause without a resume line and announces its own line.
   run->Stop();
-  AddLogLine(QStringLiteral("Останавливаем работу"));
   progress_view_->SetPosition(0);
 }
 
@@ -534,9 +550,9 @@ void TMainForm::FormClose() {
                   failures.join(QStringLiteral("\r\n")));
     }
   }
-  dispatcher_->Shutdown();
+  run_events_->Shutdown();
   // A run still in progress ends with the process: its rows are already on disk, and waiting for
-  // it could wait for this very thread.
+  // it would keep the operator waiting for a page that may take minutes.
   if (CurrentScraper.lock()) {
     EndProcess(0);
   }
@@ -655,6 +671,58 @@ QString TMainForm::SaveSelection() {
     failures << SaveFailure(categories_path, error);
   }
   return failures.join(QStringLiteral("\r\n"));
+}
+
+engine::RunRequest TMainForm::MakeRunRequest() const {
+  engine::RunRequest request;
+  const auto selected_values = [](const QListWidget& list,
+                                  std::vector<std::optional<std::string>>& values) {
+    for (int i = 0; i < list.count(); ++i) {
+      const QListWidgetItem* item = list.item(i);
+      if (!item->isSelected()) {
+        continue;
+      }
+      // The placeholder items of an unread list carry no value.
+      const QVariant value = item->data(Qt::UserRole);
+      values.push_back(value.isValid() ? std::optional(value.toString().toStdString())
+                                       : std::nullopt);
+    }
+  };
+  selected_values(*CitiesListBox, request.Cities);
+  selected_values(*CatsListBox, request.Categories);
+  request.ThreadsLimit = LimitEdit->value();
+  request.IntervalSec = IntervalSpinEdit->value();
+  request.UseProxy = UseProxyCheckBox->isChecked();
+  request.Folder = Folder();
+  return request;
+}
+
+void TMainForm::BusyChanged(bool busy) {
+  if (busy) {
+    log_view_->Clear();
+  }
+  StartButton->setEnabled(!busy);
+  CitiesListBox->setEnabled(!busy);
+  CatsListBox->setEnabled(!busy);
+}
+
+void TMainForm::LogLine(const std::string& line) {
+  log_view_->AppendLine(line);
+}
+
+void TMainForm::ProgressChanged(const engine::RunProgress& progress) {
+  progress_view_->SetMaximum(progress.Maximum);
+  progress_view_->SetPosition(progress.Position);
+  progress_view_->SetHint(engine::ProgressHint(progress.Position, progress.Maximum));
+}
+
+void TMainForm::AutoPauseArmed(std::chrono::milliseconds delay) {
+  ResumeTimer->setInterval(static_cast<int>(delay.count()));
+  ResumeTimer->start();
+}
+
+void TMainForm::RunEnded(engine::RunOutcome, const std::string&) {
+  // Everything the operator sees of the end has been shown by the events before it.
 }
 
 }  // namespace mirava::app

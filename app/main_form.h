@@ -1,7 +1,8 @@
 #pragma once
 // TMainForm: the program's one window. The operator picks cities and categories, sets the thread
 // count, the request interval and the proxy switch, and starts, pauses and stops a run; the run
-// reports back through the views and the dispatcher of qt_window_link.h.
+// announces what happened through engine::IRunEvents, which the window implements: the run's
+// threads queue each event to the window thread (QtRunEvents), where it is handled below.
 #include <QDateTime>
 #include <QLocale>
 #include <QRect>
@@ -31,10 +32,12 @@ enum class MessageIcon { None, Warning };
 
 // What the window takes from the program; tests supply their own.
 struct MainFormEnvironment {
-  // The pieces every run is built from; Run.ExeFolder is the folder of every file the window
-  // reads and writes. The window puts its own dispatcher in.
+  // The folder of every file the window and its runs read and write, with a trailing "/".
+  std::string Folder;
+  // The pieces every run is built from; the window puts in its own events and time stamps.
   engine::RunEnvironment Run;
-  // The local date and time of log lines; the current time when empty.
+  // The local date and time of log lines; the current time when empty. Called on the window
+  // thread and on the run's threads.
   std::function<QDateTime()> Now;
   QLocale Locale = QLocale::system();
   // Shows a modal message box with an OK button; a message box when empty.
@@ -43,7 +46,7 @@ struct MainFormEnvironment {
   std::function<void(int code)> ExitProcess;
 };
 
-class TMainForm : public QWidget {
+class TMainForm : public QWidget, public engine::IRunEvents {
   Q_OBJECT
 
  public:
@@ -99,9 +102,19 @@ class TMainForm : public QWidget {
   QString SaveSettings();
   QString SaveSelection();
 
+  // What a start hands the run: the selected items' values in list order, the limits, the proxy
+  // switch and the folder.
+  engine::RunRequest MakeRunRequest() const;
+
   // The current run while it exists and has not given the window back; null otherwise.
   std::shared_ptr<engine::TScraper> ActiveRun() const;
-  engine::WindowControls Controls() const { return controls_; }
+
+  // The run's events, on the window thread.
+  void BusyChanged(bool busy) override;
+  void LogLine(const std::string& line) override;
+  void ProgressChanged(const engine::RunProgress& progress) override;
+  void AutoPauseArmed(std::chrono::milliseconds delay) override;
+  void RunEnded(engine::RunOutcome outcome, const std::string& message) override;
 
   void AddLogLine(const QString& message);  // with the time stamp
   void AddPlainLine(const QString& text);   // without it
@@ -125,13 +138,13 @@ class TMainForm : public QWidget {
   void ApplyAnchors();
   void ShowMessage(MessageIcon icon, const QString& caption, const QString& text);
   void EndProcess(int code);
-  std::string Folder() const { return environment_.Run.ExeFolder; }
+  std::string Folder() const { return environment_.Folder; }
+  std::string LogTimestamp() const;
 
   MainFormEnvironment environment_;
-  std::shared_ptr<QtWindowDispatcher> dispatcher_;
+  std::shared_ptr<QtRunEvents> run_events_;
   std::shared_ptr<QtProgressView> progress_view_;
   std::shared_ptr<QtLogView> log_view_;
-  engine::WindowControls controls_;
   std::vector<Placement> placements_;
   bool shown_ = false;
   // Mistakes found in the list files at creation, told to the operator once the window shows.

@@ -1,17 +1,11 @@
 #include "app/qt_window_link.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
-#include <QListWidget>
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QSpinBox>
 #include <QThread>
-#include <QTimer>
 #include <algorithm>
-#include <exception>
 
 namespace mirava::app {
 namespace {
@@ -53,15 +47,15 @@ QString FormatLogTimestamp(const QDateTime& moment, const QLocale& locale) {
   return stamp;
 }
 
-QtWindowDispatcher::QtWindowDispatcher(std::function<QDateTime()> now, QLocale locale)
-    : receiver_(new QObject), now_(std::move(now)), locale_(std::move(locale)) {
-  if (!now_) {
-    now_ = [] { return QDateTime::currentDateTime(); };
-  }
+QtRunEvents::QtRunEvents(QObject* window, engine::IRunEvents* window_events)
+    : target_(std::make_shared<Target>()), receiver_(new QObject) {
+  target_->window = window;
+  target_->events = window_events;
 }
 
-QtWindowDispatcher::~QtWindowDispatcher() {
+QtRunEvents::~QtRunEvents() {
   // The receiver belongs to the window thread; from another thread it can only be handed back.
+  // Events still queued to it go with it.
   if (QThread::currentThread() == receiver_->thread()) {
     delete receiver_;
   } else if (QCoreApplication::instance() != nullptr) {
@@ -69,81 +63,42 @@ QtWindowDispatcher::~QtWindowDispatcher() {
   }
 }
 
-void QtWindowDispatcher::RunOnWindowThread(const std::function<void()>& callback) {
-  if (shut_down_.load()) {
+void QtRunEvents::Post(std::function<void(engine::IRunEvents&)> event) {
+  if (target_->shut_down.load()) {
     return;
   }
-  if (QThread::currentThread() == receiver_->thread()) {
-    callback();
-    return;
-  }
-  std::exception_ptr error;
-  const bool delivered = QMetaObject::invokeMethod(
+  // Queued even on the window thread, so an event never overtakes one posted before it.
+  QMetaObject::invokeMethod(
       receiver_,
-      [&callback, &error, this] {
-        if (shut_down_.load()) {
-          return;
-        }
-        try {
-          callback();
-        } catch (...) {
-          error = std::current_exception();
+      [target = target_, event = std::move(event)] {
+        if (!target->shut_down.load() && target->window) {
+          event(*target->events);
         }
       },
-      Qt::BlockingQueuedConnection);
-  if (!delivered) {
-    throw std::runtime_error("window thread did not accept a callback");
-  }
-  if (error) {
-    std::rethrow_exception(error);
-  }
+      Qt::QueuedConnection);
 }
 
-void QtWindowDispatcher::ProcessPendingMessages() {
-  QCoreApplication::processEvents();
+void QtRunEvents::BusyChanged(bool busy) {
+  Post([busy](engine::IRunEvents& window) { window.BusyChanged(busy); });
 }
 
-QString QtWindowDispatcher::Timestamp() const {
-  return FormatLogTimestamp(now_(), locale_);
+void QtRunEvents::LogLine(const std::string& line) {
+  Post([line](engine::IRunEvents& window) { window.LogLine(line); });
 }
 
-std::string QtWindowDispatcher::LogTimestamp() {
-  return Timestamp().toStdString();
+void QtRunEvents::ProgressChanged(const engine::RunProgress& progress) {
+  Post([progress](engine::IRunEvents& window) { window.ProgressChanged(progress); });
 }
 
-QtListBoxView::QtListBoxView(QListWidget* list) : list_(list) {}
+void QtRunEvents::AutoPauseArmed(std::chrono::milliseconds delay) {
+  Post([delay](engine::IRunEvents& window) { window.AutoPauseArmed(delay); });
+}
+
+void QtRunEvents::RunEnded(engine::RunOutcome outcome, const std::string& message) {
+  Post([outcome, message](engine::IRunEvents& window) { window.RunEnded(outcome, message); });
+}
+
 QtLogView::QtLogView(QPlainTextEdit* memo) : memo_(memo) {}
-QtButtonView::QtButtonView(QPushButton* button) : button_(button) {}
-QtTimerView::QtTimerView(QTimer* timer) : timer_(timer) {}
-QtCheckBoxView::QtCheckBoxView(QCheckBox* box) : box_(box) {}
-QtSpinEditView::QtSpinEditView(QSpinBox* edit) : edit_(edit) {}
-
-int QtListBoxView::Count() const {
-  return list_ ? list_->count() : 0;
-}
-
-bool QtListBoxView::IsSelected(int index) const {
-  const QListWidgetItem* item = list_ ? list_->item(index) : nullptr;
-  return item != nullptr && item->isSelected();
-}
-
-std::optional<std::string> QtListBoxView::Value(int index) const {
-  const QListWidgetItem* item = list_ ? list_->item(index) : nullptr;
-  if (item == nullptr) {
-    return std::nullopt;
-  }
-  const QVariant value = item->data(Qt::UserRole);
-  if (!value.isValid()) {
-    return std::nullopt;
-  }
-  return value.toString().toStdString();
-}
-
-void QtListBoxView::SetEnabled(bool enabled) {
-  if (list_) {
-    list_->setEnabled(enabled);
-  }
-}
 
 void QtLogView::Clear() {
   if (memo_) {
@@ -193,27 +148,6 @@ void QtProgressView::Show() {
   // An empty range is drawn as an empty bar rather than Qt's busy indicator.
   bar_->setRange(0, std::max(maximum_, 1));
   bar_->setValue(position_);
-}
-
-void QtButtonView::SetEnabled(bool enabled) {
-  if (button_) {
-    button_->setEnabled(enabled);
-  }
-}
-
-void QtTimerView::Arm(int interval_ms) {
-  if (timer_) {
-    timer_->setInterval(interval_ms);
-    timer_->start();
-  }
-}
-
-bool QtCheckBoxView::IsChecked() const {
-  return box_ && box_->isChecked();
-}
-
-int QtSpinEditView::Value() const {
-  return edit_ ? edit_->value() : 0;
 }
 
 }  // namespace mirava::app

@@ -1,24 +1,21 @@
 #pragma once
-// The Qt side of the link between a run and the window: the nine controls as the views a run
-// sees, and the dispatcher that runs the run's callbacks on the window thread.
+// The Qt side of the link between a run and the window: the run's events queued to the window
+// thread, the log time stamp in the locale's format, and the two controls whose behaviour the
+// window adds to Qt's (the log pane and the progress bar).
 #include <QDateTime>
 #include <QLocale>
 #include <QPointer>
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
-#include "engine/window_link.h"
+#include "engine/run_events.h"
 
-class QCheckBox;
-class QListWidget;
 class QObject;
 class QPlainTextEdit;
 class QProgressBar;
-class QPushButton;
-class QSpinBox;
-class QTimer;
 
 namespace mirava::app {
 
@@ -26,54 +23,47 @@ namespace mirava::app {
 // at exactly 00:00:00. Under the C or POSIX locale: dd.MM.yyyy H:mm:ss.
 QString FormatLogTimestamp(const QDateTime& moment, const QLocale& locale);
 
-// Runs callbacks on the thread that created it (the window thread). A call from another thread
-// is queued there and waits; a call made on the window thread runs at once, since waiting for
-// itself would never end.
-class QtWindowDispatcher final : public engine::IWindowDispatcher {
+// Hands every event of a run to `window` on the thread that created it (the window thread),
+// queued, in the order the run announced them. A call returns at once on any thread, the window
+// thread included; nothing ever waits for the window, and no event runs inside another.
+class QtRunEvents final : public engine::IRunEvents {
  public:
-  explicit QtWindowDispatcher(std::function<QDateTime()> now = {},
-                              QLocale locale = QLocale::system());
-  ~QtWindowDispatcher() override;
-  QtWindowDispatcher(const QtWindowDispatcher&) = delete;
-  QtWindowDispatcher& operator=(const QtWindowDispatcher&) = delete;
+  // `window` must live on the calling thread; `window_events` is its implementation of the
+  // events and lives as long as it does.
+  QtRunEvents(QObject* window, engine::IRunEvents* window_events);
+  ~QtRunEvents() override;
+  QtRunEvents(const QtRunEvents&) = delete;
+  QtRunEvents& operator=(const QtRunEvents&) = delete;
 
-  void RunOnWindowThread(const std::function<void()>& callback) override;
-  void ProcessPendingMessages() override;
-  std::string LogTimestamp() override;
+  void BusyChanged(bool busy) override;
+  void LogLine(const std::string& line) override;
+  void ProgressChanged(const engine::RunProgress& progress) override;
+  void AutoPauseArmed(std::chrono::milliseconds delay) override;
+  void RunEnded(engine::RunOutcome outcome, const std::string& message) override;
 
-  QString Timestamp() const;
-  // The window is going away: from now on a call returns at once without running its callback,
-  // so no thread ever waits for a window thread that no longer serves it.
-  void Shutdown() { shut_down_.store(true); }
+  // The window is going away: events still queued and every later one are dropped.
+  void Shutdown() { target_->shut_down.store(true); }
 
  private:
+  struct Target {
+    QPointer<QObject> window;  // read on the window thread only
+    engine::IRunEvents* events;
+    std::atomic<bool> shut_down{false};
+  };
+  void Post(std::function<void(engine::IRunEvents&)> event);
+
+  std::shared_ptr<Target> target_;
   QObject* receiver_;  // lives on the window thread
-  std::function<QDateTime()> now_;
-  QLocale locale_;
-  std::atomic<bool> shut_down_{false};
 };
 
-// The views hold guarded pointers: a callback that arrives after its control is gone does
-// nothing.
-class QtListBoxView final : public engine::IListBoxView {
- public:
-  explicit QtListBoxView(QListWidget* list);
-  int Count() const override;
-  bool IsSelected(int index) const override;
-  std::optional<std::string> Value(int index) const override;
-  void SetEnabled(bool enabled) override;
-
- private:
-  QPointer<QListWidget> list_;
-};
-
-class QtLogView final : public engine::ILogView {
+// The log pane.
+class QtLogView final {
  public:
   explicit QtLogView(QPlainTextEdit* memo);
-  void Clear() override;
+  void Clear();
   // A text holding line breaks becomes several lines; a break at its end leaves an empty line.
-  void AppendLine(const std::string& line) override;
-  std::string Text() const override;
+  void AppendLine(const std::string& line);
+  std::string Text() const;
 
  private:
   QPointer<QPlainTextEdit> memo_;
@@ -81,56 +71,20 @@ class QtLogView final : public engine::ILogView {
 
 // Keeps the run's maximum and position itself, because a Qt bar with an empty range would turn
 // into a busy indicator and one given an out-of-range value ignores it.
-class QtProgressView final : public engine::IProgressView {
+class QtProgressView final {
  public:
   explicit QtProgressView(QProgressBar* bar);
-  void SetMaximum(int maximum) override;
-  void SetPosition(int position) override;
-  int Position() const override { return position_; }
-  int Maximum() const override { return maximum_; }
-  void SetHint(const std::string& hint) override;
+  void SetMaximum(int maximum);
+  void SetPosition(int position);
+  int Position() const { return position_; }
+  int Maximum() const { return maximum_; }
+  void SetHint(const std::string& hint);  // shown when the mouse rests on the bar
 
  private:
   void Show();
   QPointer<QProgressBar> bar_;
   int maximum_ = 100;
   int position_ = 0;
-};
-
-class QtButtonView final : public engine::IButtonView {
- public:
-  explicit QtButtonView(QPushButton* button);
-  void SetEnabled(bool enabled) override;
-
- private:
-  QPointer<QPushButton> button_;
-};
-
-class QtTimerView final : public engine::ITimerView {
- public:
-  explicit QtTimerView(QTimer* timer);
-  void Arm(int interval_ms) override;
-
- private:
-  QPointer<QTimer> timer_;
-};
-
-class QtCheckBoxView final : public engine::ICheckBoxView {
- public:
-  explicit QtCheckBoxView(QCheckBox* box);
-  bool IsChecked() const override;
-
- private:
-  QPointer<QCheckBox> box_;
-};
-
-class QtSpinEditView final : public engine::ISpinEditView {
- public:
-  explicit QtSpinEditView(QSpinBox* edit);
-  int Value() const override;
-
- private:
-  QPointer<QSpinBox> edit_;
 };
 
 }  // namespace mirava::app

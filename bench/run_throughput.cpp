@@ -25,7 +25,6 @@
 #include "engine/scraper.h"
 #include "tests/support/fake_site.h"
 #include "tests/support/site_pages.h"
-#include "tests/support/test_window.h"
 #include "tests/support/tinyproxy.h"
 
 namespace {
@@ -37,24 +36,28 @@ constexpr double kCeilingPagesPerSecond = 10.0;  // one start per 50 ms + 50 ms 
 
 int g_pages = 200;
 
-// The log pane, noting when the run's outcome line arrives.
-class OutcomeClock final : public engine::ILogView {
+// The run's events: counts the fetched pages and notes when the outcome line arrives. Called
+// one event at a time; read once the run is gone.
+class OutcomeClock final : public engine::IRunEvents {
  public:
-  explicit OutcomeClock(std::shared_ptr<engine::ILogView> pane) : pane_(std::move(pane)) {}
-  void Clear() override { pane_->Clear(); }
-  void AppendLine(const std::string& line) override {
+  void BusyChanged(bool) override {}
+  void LogLine(const std::string& line) override {
+    if (line.find(": успешно") != std::string::npos) {
+      ++fetched_;
+    }
     if (line.find("Сбор данных завершен") != std::string::npos) {
       outcome_at_ = std::chrono::steady_clock::now();
     }
-    pane_->AppendLine(line);
   }
-  std::string Text() const override { return pane_->Text(); }
-  // Read once the run is gone.
+  void ProgressChanged(const engine::RunProgress&) override {}
+  void AutoPauseArmed(std::chrono::milliseconds) override {}
+  void RunEnded(engine::RunOutcome, const std::string&) override {}
   std::chrono::steady_clock::time_point OutcomeAt() const { return outcome_at_; }
+  int Fetched() const { return fetched_; }
 
  private:
-  std::shared_ptr<engine::ILogView> pane_;
   std::chrono::steady_clock::time_point outcome_at_{};
+  int fetched_ = 0;
 };
 
 void BM_RunThroughput(benchmark::State& state) {
@@ -77,37 +80,33 @@ void BM_RunThroughput(benchmark::State& state) {
   }
   state.SetLabel(proxy ? "through tinyproxy" : "proxy mode without a proxy list");
 
-  testing::TestWindow window;
+  engine::RunRequest request;
   for (int city = 0; city < cities; ++city) {
-    window.AddCity("город " + std::to_string(city), site.Url("/city" + std::to_string(city)), true);
+    request.Cities.push_back(site.Url("/city" + std::to_string(city)));
   }
   for (int category = 0; category < kCategories; ++category) {
-    window.AddCategory("рубрика " + std::to_string(category),
-                       "/org/" + std::to_string(category) + "/", true);
+    request.Categories.push_back("/org/" + std::to_string(category) + "/");
   }
   const int queued = cities * kCategories;
-  window.SetLimit(10);
-  window.SetInterval(0);
-  window.SetUseProxy(true);
+  request.ThreadsLimit = 10;
+  request.IntervalSec = 0;
+  request.UseProxy = true;
+  request.Folder = folder + "/";
 
   engine::RunEnvironment environment;
-  environment.ExeFolder = folder + "/";
   environment.Clock = engine::platform::MakeSystemClock();
-  environment.Dispatcher = window.dispatcher;
   environment.Pacing = std::make_shared<engine::PacingState>();
   environment.Rotation = std::make_shared<engine::ProxyRotation>();
   environment.RequestMutexName = "MiravaParserMutex-bench-" + std::to_string(getpid());
   environment.OpenWorkbook = [](const std::string&) {};
 
   for (auto _ : state) {
-    engine::WindowControls controls = window.Controls();
-    auto log = std::make_shared<OutcomeClock>(controls.LogsMemo);
-    controls.LogsMemo = log;
+    auto log = std::make_shared<OutcomeClock>();
+    environment.Events = log;
     std::weak_ptr<engine::TScraper> run;
     const auto started = std::chrono::steady_clock::now();
     {
-      std::shared_ptr<engine::TScraper> scraper = engine::TScraper::Create(environment);
-      scraper->Controls = controls;
+      std::shared_ptr<engine::TScraper> scraper = engine::TScraper::Create(environment, request);
       scraper->Start();
       run = scraper;
     }
@@ -117,10 +116,7 @@ void BM_RunThroughput(benchmark::State& state) {
     // The crawl is over when its outcome line appears; the export after it is not timed.
     const double seconds = std::chrono::duration<double>(log->OutcomeAt() - started).count();
     state.SetIterationTime(seconds);
-    int harvested = 0;
-    for (const std::string& line : window.Log()) {
-      harvested += line.find(": успешно") != std::string::npos ? 1 : 0;
-    }
+    const int harvested = log->Fetched();
     state.counters["pages"] = harvested;
     state.counters["pages_per_s"] = harvested / seconds;
     state.counters["of_ceiling"] = harvested / seconds / kCeilingPagesPerSecond;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/proxy_list.h"
+#include "engine/run_timings.h"
 #include "output/failure_texts.h"
 
 struct x509_store_st;  // OpenSSL's X509_STORE
@@ -40,13 +41,13 @@ class TlsTrustStore {
 };
 
 struct HttpClientOptions {
-  std::uint32_t ConnectTimeoutMs = 120000;
+  std::uint32_t ConnectTimeoutMs = TickMs(timings::kConnectTimeout);
   // The request fails when no byte has moved for this long once connected.
-  std::uint32_t ReadTimeoutMs = 120000;
+  std::uint32_t ReadTimeoutMs = TickMs(timings::kReadTimeout);
   // Null: the system's CA bundle.
   std::shared_ptr<const TlsTrustStore> TrustStore;
   // A body larger than this, as received or decoded, fails the request.
-  std::size_t MaxBodyBytes = 64u * 1024 * 1024;
+  std::size_t MaxBodyBytes = timings::kMaxBodyBytes;
   // Redirects followed in a row; the next redirect response is taken as the final response.
   int MaxRedirects = 14;
 };

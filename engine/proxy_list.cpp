@@ -227,10 +227,6 @@ namespace mirava::engine {
 
 namespace {
 
-constexpr const char* kWhatToDo =
-    " Впишите в proxy.txt прокси, по одному в строке (user:password@host:port или "
-    "host:port;user;password), или снимите галочку «Использовать прокси из файла proxy.txt», "
-    "чтобы работать напрямую: тогда запросы идут по одному с заданным интервалом.";
 
 }  // namespace
 
@@ -264,32 +260,39 @@ std::string SkippedProxyLinesText(const std::vector<std::size_t>& skipped_lines)
          std::to_string(skipped_lines.size()) + " (номера строк: " + numbers + ")";
 }
 
-std::optional<std::string> ProxyModeStartProblem(const std::string& path) {
-  const std::string ticked = "Галочка «Использовать прокси из файла proxy.txt» стоит, но ";
+std::optional<std::string> ProxyFileProblem(const std::string& path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
-    return ticked + "файла proxy.txt нет в папке программы." + kWhatToDo;
+    return "файла proxy.txt нет в папке программы";
   }
   ProxyList lines;
   try {
     lines = LoadProxyList(path);
   } catch (const std::exception& error) {
-    return ticked + "файл proxy.txt не удалось прочитать (" + error.what() + ")." + kWhatToDo;
+    return std::string("файл proxy.txt не удалось прочитать (") + error.what() + ")";
   }
   bool blank = true;
   for (const std::string& line : lines) {
     blank = blank && analysis::Trim(std::string_view(line)).empty();
   }
   if (blank) {
-    return ticked + "файл proxy.txt пуст." + kWhatToDo;
+    return "файл proxy.txt пуст";
   }
   if (SelectUsableProxies(lines).Entries.empty()) {
-    return ticked +
-           "в файле proxy.txt нет ни одной годной строки: в каждой нужны адрес и порт "
-           "прокси." +
-           kWhatToDo;
+    return "в файле proxy.txt нет ни одной годной строки: в каждой нужны адрес и порт прокси";
   }
   return std::nullopt;
+}
+
+std::optional<std::string> ProxyModeStartProblem(const std::string& path) {
+  const std::optional<std::string> why = ProxyFileProblem(path);
+  if (!why) {
+    return std::nullopt;
+  }
+  return "Галочка «Использовать прокси из файла proxy.txt» стоит, но " + *why +
+         ". Впишите в proxy.txt прокси, по одному в строке " + kProxyFormats +
+         ", или снимите галочку «Использовать прокси из файла proxy.txt», чтобы работать "
+         "напрямую: тогда запросы идут по одному с заданным интервалом.";
 }
 
 }  // namespace mirava::engine

@@ -34,6 +34,15 @@ UsableProxies SelectUsableProxies(const ProxyList& lines);
 // (a line may hold a password). Empty when nothing was skipped.
 std::string SkippedProxyLinesText(const std::vector<std::size_t>& skipped_lines);
 
+// Why proxy.txt at `path` cannot serve a run through proxies, in Russian, as the middle of a
+// sentence: it is missing, unreadable, empty or holds no usable entry. Nothing when it holds at
+// least one usable entry.
+std::optional<std::string> ProxyFileProblem(const std::string& path);
+
+// The forms of a proxy.txt line, for the operator's messages.
+inline constexpr const char* kProxyFormats =
+    "(host:port, user:password@host:port или host:port;user;password)";
+
 // Why a run with the proxy box ticked must not start, in Russian, with what to do about it:
 // proxy.txt at `path` is missing, unreadable, empty or holds no usable entry. Nothing when it
 // holds at least one usable entry. For every front end's start action.

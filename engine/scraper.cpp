@@ -9,6 +9,7 @@
 #include "analysis/organization_row.h"
 #include "analysis/text_encoding.h"
 #include "engine/log_line.h"
+#include "engine/platform/desktop_open.h"
 #include "output/workbook_export.h"
 
 namespace mirava::engine {
@@ -48,15 +49,20 @@ std::uint32_t SecondsToMs(int seconds) {
 
 }  // namespace
 
-std::shared_ptr<TScraper> TScraper::Create(RunEnvironment environment) {
-  if (!environment.Clock || !environment.Dispatcher || !environment.Pacing ||
-      !environment.Rotation) {
-    throw std::invalid_argument("a run needs a clock, a dispatcher, pacing and a proxy rotation");
+std::shared_ptr<TScraper> TScraper::Create(RunEnvironment environment, RunRequest request) {
+  if (!environment.Clock || !environment.Events || !environment.Pacing || !environment.Rotation) {
+    throw std::invalid_argument("a run needs a clock, events, pacing and a proxy rotation");
   }
-  return std::shared_ptr<TScraper>(new TScraper(std::move(environment)));
+  return std::shared_ptr<TScraper>(new TScraper(std::move(environment), std::move(request)));
 }
 
-TScraper::TScraper(RunEnvironment environment) : environment_(std::move(environment)) {}
+TScraper::TScraper(RunEnvironment environment, RunRequest request)
+    : environment_(std::move(environment)),
+      request_(std::move(request)),
+      channel_(std::make_shared<RunEventChannel>(environment_.Events, environment_.LogTimestamp)),
+      threads_limit_setting_(request_.ThreadsLimit),
+      interval_setting_(request_.IntervalSec),
+      use_proxy_setting_(request_.UseProxy) {}
 
 TScraper::~TScraper() = default;
 
@@ -76,10 +82,25 @@ void TScraper::Start() {
   }
 }
 
+void TScraper::SetThreadsLimit(int threads) {
+  threads_limit_setting_.store(threads);
+}
+
+void TScraper::SetInterval(int seconds) {
+  interval_setting_.store(seconds);
+}
+
+void TScraper::SetUseProxy(bool use_proxy) {
+  use_proxy_setting_.store(use_proxy);
+}
+
+// Each action's line goes out before the run can act on it, so it precedes whatever the run
+// announces in answer.
 void TScraper::Stop() {
   if (ended_.load()) {
     return;
   }
+  channel_->Line("Останавливаем работу");
   {
     std::lock_guard<std::mutex> guard(pause_mutex_);
     paused_ = false;
@@ -89,15 +110,19 @@ void TScraper::Stop() {
 }
 
 void TScraper::Pause() {
-  if (!ended_.load()) {
-    SetPaused(true);
+  if (ended_.load()) {
+    return;
   }
+  channel_->Line("Включаем паузу");
+  SetPaused(true);
 }
 
 void TScraper::Resume() {
-  if (!ended_.load()) {
-    SetPaused(false);
+  if (ended_.load() || !IsPaused()) {
+    return;
   }
+  channel_->Line("Отключаем паузу, продолжаем работу");
+  SetPaused(false);
 }
 
 bool TScraper::IsPaused() const {
@@ -133,12 +158,14 @@ void TScraper::WaitWhilePaused() {
 }
 
 void TScraper::Execute() {
+  RunOutcome outcome = RunOutcome::Failed;
+  std::string set_up_failure;
   try {
-    if (SetUp()) {
+    if (SetUp(set_up_failure)) {
       bool stopped = false;
       try {
         BuildJobList();
-        RunCallback(&TScraper::ReadLimits);
+        ReadLimits();
         bool complete = false;
         for (;;) {
           WaitWhilePaused();
@@ -159,39 +186,42 @@ void TScraper::Execute() {
         ReportError(CurrentErrorMessage());
       }
       if (!stopped) {
-        result = "ok";
-        RunCallback(&TScraper::ReportRunResult);
+        ReportRunComplete();
       }
       Finish();
+      outcome = stopped ? RunOutcome::Stopped : failed_ ? RunOutcome::Failed : RunOutcome::Complete;
     }
   } catch (...) {
-    // Only a window that refuses every callback gets here; nothing is left to report to.
+    // Only a front end that refuses every event gets here; nothing is left to report to.
   }
   ended_.store(true);
+  try {
+    channel_->Ended(outcome, set_up_failure);
+  } catch (...) {
+  }
   // Stopped workers are waited for only now, with the window already free again.
   ReleaseWorkers();
 }
 
-bool TScraper::SetUp() {
+bool TScraper::SetUp(std::string& failure) {
   try {
     RequestMutex = std::make_shared<const platform::NamedLock>(environment_.RequestMutexName);
   } catch (...) {
-    // Nothing has been disabled yet: the window is ready for another start as it is.
+    // Nothing has been disabled yet: the front end is ready for another start as it is.
+    failure = CurrentErrorMessage();
     return false;
   }
   try {
     environment_.Pacing->LastRequestTick.store(0);
     Lists = std::make_shared<WorkerLists>();
-    CursorHourGlass = true;
-    RunCallback(&TScraper::ShowBusyState);
+    ShowBusyState(true);
     // Only entries that name a proxy: a blank or broken line must never turn into a request
     // from the operator's own address.
-    UsableProxies proxies =
-        SelectUsableProxies(LoadProxyList(environment_.ExeFolder + "proxy.txt"));
+    UsableProxies proxies = SelectUsableProxies(LoadProxyList(request_.Folder + "proxy.txt"));
     Proxies = std::make_shared<const ProxyList>(std::move(proxies.Entries));
     auto services = std::make_shared<WorkerServices>();
     services->Clock = environment_.Clock;
-    services->Dispatcher = environment_.Dispatcher;
+    services->Events = channel_;
     services->Pacing = environment_.Pacing;
     services->RequestMutex = RequestMutex;
     services->Proxies = Proxies;
@@ -204,6 +234,7 @@ bool TScraper::SetUp() {
     return true;
   } catch (...) {
     const std::string message = CurrentErrorMessage();
+    failure = message;
     if (ResultsWriter) {
       try {
         ResultsWriter->Close();
@@ -211,14 +242,13 @@ bool TScraper::SetUp() {
       }
       ResultsWriter.reset();
     }
-    // The run cannot go on: say why and give the window back instead of leaving it disabled.
+    // The run cannot go on: say why and give the front end back instead of leaving it disabled.
     try {
       Log("Ошибка: " + message);
     } catch (...) {
     }
     try {
-      CursorHourGlass = false;
-      RunCallback(&TScraper::ShowBusyState);
+      ShowBusyState(false);
     } catch (...) {
     }
     return false;
@@ -228,32 +258,17 @@ bool TScraper::SetUp() {
 void TScraper::OpenResultsFile() {
   const std::uint32_t n = environment_.Clock->TickCount();
   const std::uint32_t m = environment_.Clock->TickCount();
-  FileNames = output::FreeRunFileNames(environment_.ExeFolder, n, m);
-  const std::string path = environment_.ExeFolder + FileNames.ResultsFileName;
+  FileNames = output::FreeRunFileNames(request_.Folder, n, m);
+  const std::string path = request_.Folder + FileNames.ResultsFileName;
   Log("Данные будут записываться в файл " + path);
   ResultsWriter = std::make_unique<output::ResultsWriter>(output::CreateResultsSink(path));
   ResultsWriter->WriteLine(analysis::HeaderLine());
 }
 
 void TScraper::BuildJobList() {
-  std::vector<std::optional<std::string>> cities;
-  std::vector<std::optional<std::string>> categories;
-  RunOnWindowThread([&] {
-    const auto selected_values = [](const IListBoxView& list,
-                                    std::vector<std::optional<std::string>>& values) {
-      const int count = list.Count();
-      for (int i = 0; i < count; ++i) {
-        if (list.IsSelected(i)) {
-          values.push_back(list.Value(i));
-        }
-      }
-    };
-    selected_values(*Controls.CitiesListBox, cities);
-    selected_values(*Controls.CatsListBox, categories);
-  });
   bool skipped = false;
-  for (const auto& city : cities) {
-    for (const auto& category : categories) {
+  for (const auto& city : request_.Cities) {
+    for (const auto& category : request_.Categories) {
       // A placeholder item carries no address piece, so the pair names no page.
       if (!city || !category) {
         skipped = true;
@@ -276,7 +291,7 @@ bool TScraper::RunIteration() {
   StartStep();
   HarvestStep();
   const bool complete = RunComplete();
-  environment_.Clock->SleepMs(environment_.LoopSleepMs);
+  environment_.Clock->SleepMs(TickMs(environment_.LoopSleep));
   return complete;
 }
 
@@ -295,8 +310,7 @@ void TScraper::StartStep() {
     return;
   }
 
-  bool use_proxy = false;
-  RunOnWindowThread([&] { use_proxy = Controls.UseProxyCheckBox->IsChecked(); });
+  const bool use_proxy = use_proxy_setting_.load();
   if (use_proxy && Proxies->empty()) {
     // The box was ticked during a run that has no usable proxy: sending directly would be
     // exactly what the operator asked not to do, so the run waits until he decides.
@@ -319,7 +333,6 @@ void TScraper::StartStep() {
   auto worker = std::make_unique<TScrapingThread>(Services);
   worker->Lists = Lists;
   worker->url = std::move(address);
-  worker->LogsMemo = Controls.LogsMemo;
   worker->UseProxy = use_proxy;
   if (use_proxy) {
     worker->proxy = NextProxy(*Proxies, *environment_.Rotation).value_or(std::string());
@@ -336,6 +349,9 @@ void TScraper::StartStep() {
     Lists->RunningList.push_back(started);
   }
   try {
+    if (environment_.BeforeWorkerStart) {
+      environment_.BeforeWorkerStart();
+    }
     started->Start();
   } catch (...) {
     {
@@ -346,8 +362,8 @@ void TScraper::StartStep() {
     Workers.erase(started);
     throw;
   }
-  environment_.Clock->SleepMs(environment_.LoopSleepMs);
-  RunCallback(&TScraper::ReadLimits);
+  environment_.Clock->SleepMs(TickMs(environment_.LoopSleep));
+  ReadLimits();
 }
 
 void TScraper::HarvestStep() {
@@ -361,11 +377,11 @@ void TScraper::HarvestStep() {
     worker = Lists->FinishedList.front();
   }
   ++ProgressBarPosition;
-  RunCallback(&TScraper::UpdateProgress);
+  UpdateProgress();
   WaitWhilePaused();
 
   Log(worker->url + ": " + worker->statusText);
-  if (worker->result == 1) {
+  if (worker->result == FetchOutcome::Fetched) {
     try {
       if (environment_.AnalyzePage) {
         environment_.AnalyzePage(worker->html, worker->url, CategoryByUrl, *this);
@@ -396,13 +412,16 @@ void TScraper::StopRunningWorkers() {
 }
 
 void TScraper::ReportError(const std::string& message) {
-  result = "ERROR_" + message;
+  failed_ = true;
   try {
-    RunCallback(&TScraper::ReportRunResult);
+    Log("Ошибка: " + FirstUtf16Units(message, kReportedErrorUnits));
+    Log("Включаем паузу на " + PauseDurationText(timings::kAutoPause));
+    channel_->AutoPauseArmed(environment_.AutoPause);
   } catch (...) {
-    // A window that cannot show the error cannot arm the pause either; the run goes on.
+    // A front end that cannot show the error cannot resume the pause either; the run goes on.
     return;
   }
+  SetPaused(true);
   WaitWhilePaused();
 }
 
@@ -411,6 +430,7 @@ void TScraper::Finish() {
   try {
     CloseResultsFile();
   } catch (...) {
+    failed_ = true;
     try {
       Log("Ошибка: " + CurrentErrorMessage());
     } catch (...) {
@@ -422,11 +442,10 @@ void TScraper::Finish() {
   }
   try {
     ProgressBarPosition = 0;
-    RunCallback(&TScraper::UpdateProgress);
+    UpdateProgress();
   } catch (...) {
   }
-  CursorHourGlass = false;
-  RunCallback(&TScraper::ShowBusyState);
+  ShowBusyState(false);
 }
 
 void TScraper::CloseResultsFile() {
@@ -439,7 +458,7 @@ void TScraper::CloseResultsFile() {
 void TScraper::ExportWorkbook() {
   Log("Запускаем формирование файла Excel...");
   try {
-    const std::string& folder = environment_.ExeFolder;
+    const std::string& folder = request_.Folder;
     const std::string workbook_path = folder + FileNames.WorkbookFileName;
     const long long rows =
         output::ConvertResultsToWorkbook(folder + FileNames.ResultsFileName, workbook_path);
@@ -449,16 +468,17 @@ void TScraper::ExportWorkbook() {
       if (environment_.OpenWorkbook) {
         environment_.OpenWorkbook(workbook_path);
       } else {
-        output::OpenWithDesktop(workbook_path);
+        platform::OpenWithDesktop(workbook_path);
       }
     } catch (...) {
       // Whether the desktop managed to open it is not our concern; the log is still saved.
     }
     const std::string log_path = folder + FileNames.LogFileName;
     Log("Работа завершена, лог записан в " + log_path);
-    // Read on the window thread, after the line above, so it is the file's last line.
-    RunOnWindowThread([&] { output::SaveRunLog(log_path, Controls.LogsMemo->Text()); });
+    // Taken after the line above, so it is the file's last line.
+    output::SaveRunLog(log_path, channel_->LogText());
   } catch (...) {
+    failed_ = true;
     Log("Ошибка: " + CurrentErrorMessage());
   }
 }
@@ -479,76 +499,35 @@ bool TScraper::EnqueuePage(const std::string& url) {
 
 void TScraper::AppendRow(const std::string& row) {
   ResultsWriter->WriteLine(row);
+  ++RowsWritten;
 }
 
 void TScraper::Log(const std::string& text) {
-  LogMessageText = text;
-  RunCallback(&TScraper::AddLogLine);
+  channel_->Line(text);
 }
 
-void TScraper::RunOnWindowThread(const std::function<void()>& callback) {
-  environment_.Dispatcher->RunOnWindowThread(callback);
-}
-
-void TScraper::RunCallback(void (TScraper::*callback)()) {
-  RunOnWindowThread([this, callback] { (this->*callback)(); });
-}
-
-void TScraper::AppendLogLine(std::string_view message) {
-  Controls.LogsMemo->AppendLine(FormatLogLine(environment_.Dispatcher->LogTimestamp(), message));
-}
-
-void TScraper::AddLogLine() {
-  AppendLogLine(LogMessageText);
-}
-
-void TScraper::ShowBusyState() {
-  if (CursorHourGlass) {
-    Controls.LogsMemo->Clear();
-    AppendLogLine("Начинаем работу по заданному списку");
-    Controls.StartButton->SetEnabled(false);
-    Controls.CitiesListBox->SetEnabled(false);
-    Controls.CatsListBox->SetEnabled(false);
+void TScraper::ShowBusyState(bool busy) {
+  if (busy) {
+    channel_->Busy(true);
+    Log("Начинаем работу по заданному списку");
     return;
   }
-  // Before the controls come back, so a handler that sees them enabled sees the run ended.
+  // Before the front end is free again, so an action it takes then finds the run ended.
   ended_.store(true);
-  Controls.StartButton->SetEnabled(true);
-  Controls.CitiesListBox->SetEnabled(true);
-  Controls.CatsListBox->SetEnabled(true);
+  channel_->Busy(false);
 }
 
 void TScraper::UpdateProgress() {
-  IProgressView& bar = *Controls.ProgressBar;
-  bar.SetMaximum(ProgressBarMax);
-  bar.SetPosition(ProgressBarPosition);
-  const int position = bar.Position();
-  const int maximum = bar.Maximum();
-  bar.SetHint(std::to_string(position) + " из " + std::to_string(maximum) + ", осталось " +
-              std::to_string(maximum - position));
-  environment_.Dispatcher->ProcessPendingMessages();
+  channel_->Progress(RunProgress{ProgressBarPosition, ProgressBarMax, RowsWritten});
 }
 
 void TScraper::ReadLimits() {
-  ThreadsLimit = Controls.LimitEdit->Value();
-  RequestIntervalSec = Controls.IntervalSpinEdit->Value();
+  ThreadsLimit = threads_limit_setting_.load();
+  RequestIntervalSec = interval_setting_.load();
 }
 
-void TScraper::ArmResumeTimer() {
-  Controls.ResumeTimer->Arm(environment_.AutoPauseMs);
-}
-
-void TScraper::ReportRunResult() {
-  if (result.find("ERROR") == std::string::npos) {
-    AppendLogLine("Сбор данных завершен");
-    return;
-  }
-  const std::string_view message =
-      std::string_view(result).substr(std::min<std::size_t>(6, result.size()));
-  AppendLogLine("Ошибка: " + FirstUtf16Units(message, kReportedErrorUnits));
-  AppendLogLine("Включаем паузу на 30 секунд");
-  ArmResumeTimer();
-  SetPaused(true);
+void TScraper::ReportRunComplete() {
+  Log("Сбор данных завершен");
 }
 
 }  // namespace mirava::engine

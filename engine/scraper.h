@@ -1,23 +1,25 @@
 #pragma once
 // TScraper: the coordinator of one crawl run, on a thread of its own. It turns the selection into
 // job addresses, keeps a bounded pool of fetch workers busy, hands every fetched page to
-// AnalyzePage, and at the end closes the results file, exports the workbook and gives the window
-// back. It reaches the window only through the callbacks of window_link.h.
+// AnalyzePage, and at the end closes the results file, exports the workbook and gives the front
+// end back. It is told what to do by a RunRequest and the setters below, and announces what
+// happened through run_events.h; it never waits for its front end.
 //
-// Lifetime. Start hands the thread a strong reference to the run; the window keeps only a weak
-// one. When the run has given the window back (the busy-off callback has run and HasEnded is
-// true), the thread destroys the workers it still owns — stopped workers end quickly, since they
+// Lifetime. Start hands the thread a strong reference to the run; the front end keeps only a weak
+// one. When the run has given the front end back (busy off announced and HasEnded true), the
+// thread destroys the workers it still owns — stopped workers end quickly, since they
 // look at their stop flag often and every request is bounded by its time-outs — then lets go of
 // its reference, so the run frees itself on its own thread. Until then everything those workers
-// share (the worker lists and their lock, the request mutex, the proxy list, the dispatcher) is
+// share (the worker lists and their lock, the request mutex, the proxy list, the event channel) is
 // held by them through WorkerServices and WorkerLists, so nothing they touch goes away early.
 // A run shares nothing with the run before it except the process-wide PacingState and
 // ProxyRotation.
 //
 // Pause. A flag and a condition variable; the coordinator waits on it only where it holds no
-// lock: before every iteration of the pool loop, after UpdateProgress has let the window run its
-// handlers, and right after ReportRunResult has returned. A stop ends any pause.
+// lock: before every iteration of the pool loop, after each harvest's progress, and right after
+// a reported error has paused the run. A stop ends any pause.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -35,9 +37,11 @@
 #include "engine/platform/named_lock.h"
 #include "engine/proxy_list.h"
 #include "engine/request_pacing.h"
+#include "engine/run_event_channel.h"
+#include "engine/run_events.h"
+#include "engine/run_timings.h"
 #include "engine/scraping_thread.h"
 #include "engine/visited_list.h"
-#include "engine/window_link.h"
 #include "engine/worker_lists.h"
 #include "output/results_file.h"
 
@@ -50,53 +54,64 @@ using PageAnalyzer =
 
 // Everything a run takes from the program; main() wires the real ones, tests their own.
 struct RunEnvironment {
-  std::string ExeFolder;  // with a trailing "/"; every file of the run lies there
   std::shared_ptr<platform::IClock> Clock;
-  std::shared_ptr<IWindowDispatcher> Dispatcher;
+  std::shared_ptr<IRunEvents> Events;
+  // Empty: the C library's local time (platform::LocalLogTimestamp).
+  LogTimestampSource LogTimestamp;
   std::shared_ptr<PacingState> Pacing;      // process-wide
   std::shared_ptr<ProxyRotation> Rotation;  // process-wide
   std::string RequestMutexName = kRequestMutexName;
   FetchSettings Fetch;
-  std::uint32_t LoopSleepMs = 50;
-  int AutoPauseMs = 30000;
+  std::chrono::milliseconds LoopSleep = timings::kLoopSleep;
+  std::chrono::milliseconds AutoPause = timings::kAutoPause;
   // Opens the finished workbook for the operator; xdg-open when empty.
   std::function<void(const std::string& path)> OpenWorkbook;
   // Empty: analysis::AnalyzePage.
   PageAnalyzer AnalyzePage;
+  // Runs just before a worker's thread starts; what it throws counts as a refused start. Tests
+  // use it to make a start fail.
+  std::function<void()> BeforeWorkerStart;
 };
 
 class TScraper : public std::enable_shared_from_this<TScraper>, private analysis::IPageSink {
  public:
-  // Created suspended; the window sets Controls, then calls Start. Once started, the run keeps
-  // itself alive and frees itself when its thread ends; callers keep a weak reference.
-  static std::shared_ptr<TScraper> Create(RunEnvironment environment);
+  // Created suspended; Start starts it. Once started, the run keeps itself alive and frees itself
+  // when its thread ends; callers keep a weak reference.
+  static std::shared_ptr<TScraper> Create(RunEnvironment environment, RunRequest request);
   ~TScraper() override;
   TScraper(const TScraper&) = delete;
   TScraper& operator=(const TScraper&) = delete;
-
-  WindowControls Controls;
 
   // Starts the thread; a second call does nothing. Throws std::system_error when the system
   // refuses a thread.
   void Start();
 
-  // Window-thread actions. A stop lifts a pause first.
+  // The operator's changes during the run, from any thread. The thread limit and the interval
+  // take effect where the run reads its limits (before the pool loop and after each worker
+  // start); the proxy switch for every worker created after it.
+  void SetThreadsLimit(int threads);
+  void SetInterval(int seconds);
+  void SetUseProxy(bool use_proxy);
+
+  // The operator's actions, from any thread; each announces its log line first. A stop lifts a
+  // pause first. Resume does nothing (and says nothing) unless the run is paused.
   void Stop();
   void Pause();
   void Resume();
   bool IsPaused() const;
-  // True once the run has given the window back (its last callback has run); from then on
-  // Pause, Resume and Stop have no effect on it.
+  // True once the run has given the front end back (busy off); from then on Pause, Resume and
+  // Stop have no effect on it.
   bool HasEnded() const;
   // True while the coordinator is held by a pause; for tests that must know it stands still.
   bool IsHeld() const;
 
  private:
-  explicit TScraper(RunEnvironment environment);
+  TScraper(RunEnvironment environment, RunRequest request);
 
   void Execute();
-  // False when the run cannot go on; a failure after the busy state is on has been reported.
-  bool SetUp();
+  // False when the run cannot go on, with `failure` saying why; a failure after the busy state is
+  // on has been logged as well.
+  bool SetUp(std::string& failure);
   void OpenResultsFile();
   void BuildJobList();
   bool RunIteration();  // true when the run is complete
@@ -117,28 +132,27 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   void AppendRow(const std::string& row) override;
   void Log(const std::string& text) override;
 
-  // The window callbacks: each runs on the window thread while the coordinator waits, reading
-  // the fields set just before the call.
-  void AddLogLine();
-  void ShowBusyState();
+  void ShowBusyState(bool busy);
   void UpdateProgress();
   void ReadLimits();
-  void ArmResumeTimer();
-  void ReportRunResult();
-  void AppendLogLine(std::string_view message);  // on the window thread
-  void RunCallback(void (TScraper::*callback)());
-  void RunOnWindowThread(const std::function<void()>& callback);
+  void ReportRunComplete();
 
   RunEnvironment environment_;
+  const RunRequest request_;
+  const std::shared_ptr<RunEventChannel> channel_;
 
-  // Written by the coordinator before a callback, or by ReadLimits for the coordinator.
+  // What the front end last passed on; ReadLimits copies the first two for the coordinator.
+  std::atomic<int> threads_limit_setting_;
+  std::atomic<int> interval_setting_;
+  std::atomic<bool> use_proxy_setting_;
+
+  // The coordinator thread's alone.
   int ThreadsLimit = 0;
   int RequestIntervalSec = 0;
   int ProgressBarPosition = 0;
   int ProgressBarMax = 0;
-  bool CursorHourGlass = false;
-  std::string LogMessageText;
-  std::string result;
+  long long RowsWritten = 0;
+  bool failed_ = false;  // an error was reported: the run ends as failed
 
   // Shared with the workers of this run, and kept alive by them after it.
   std::shared_ptr<const platform::NamedLock> RequestMutex;
@@ -146,7 +160,6 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   std::shared_ptr<const ProxyList> Proxies;
   std::shared_ptr<const WorkerServices> Services;
 
-  // The coordinator thread's alone.
   std::deque<std::string> WorkQueue;
   engine::VisitedList VisitedList;
   analysis::CategoryByUrl CategoryByUrl;

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "engine/http_client.h"
-#include "engine/log_line.h"
 
 namespace mirava::engine {
 
@@ -52,13 +51,13 @@ void TScrapingThread::Execute() {
   try {
     const FetchSettings& fetch = services_->Fetch;
     HttpClientOptions options;
-    options.ConnectTimeoutMs = fetch.ConnectTimeoutMs;
-    options.ReadTimeoutMs = fetch.ReadTimeoutMs;
+    options.ConnectTimeoutMs = TickMs(fetch.ConnectTimeout);
+    options.ReadTimeoutMs = TickMs(fetch.ReadTimeout);
     options.TrustStore = fetch.TrustStore;
     options.MaxBodyBytes = fetch.MaxBodyBytes;
     // The Referer of every request stays the address the worker started with.
     client = std::make_unique<HttpClient>(std::move(options), url);
-    result = 0;
+    result = FetchOutcome::Stopped;
     RunAttempts(*client);
   } catch (...) {
     // A failure outside the attempt handling ends the worker with the outcome it has so far.
@@ -94,7 +93,7 @@ void TScrapingThread::RunAttempts(HttpClient& client) {
         }
         html = std::move(body);
         statusText = "успешно";
-        result = 1;
+        result = FetchOutcome::Fetched;
         return;
       }
       failure = std::move(response);
@@ -114,7 +113,7 @@ HttpResult TScrapingThread::Send(HttpClient& client, ProxySettings& proxy_settin
     // The turn ends when this scope does, request failed or not: LastRequestTick moves and the
     // lock is released before the failure is handled.
     RequestTurn turn(*services.RequestMutex, *services.Pacing, *services.Clock, RequestInterval,
-                     stop_, services.Fetch.PollMs);
+                     stop_, TickMs(services.Fetch.Poll));
     return client.Get(url, body);
   }
   ApplyProxy(proxy_settings, proxy);
@@ -137,7 +136,7 @@ HttpResult TScrapingThread::Send(HttpClient& client, ProxySettings& proxy_settin
 bool TScrapingThread::HandleFailure(const HttpResult& failure, HttpClient& client) {
   const WorkerServices& services = *services_;
   const FetchSettings& fetch = services.Fetch;
-  result = -1;
+  result = FetchOutcome::Failed;
   statusText = "ERROR_" + (failure.FailureText.empty() ? std::to_string(failure.StatusCode)
                                                        : failure.FailureText);
   AddLog("Ответ сайта для " + url + ": " + statusText);
@@ -145,7 +144,7 @@ bool TScrapingThread::HandleFailure(const HttpResult& failure, HttpClient& clien
 
   // The rules below are separate tests; one failure can meet several of them.
   if (failure.StatusCode == 403 || Contains(statusText, "403 Forbidden")) {
-    services.Clock->SleepMs(fetch.RefusalPauseMs);
+    services.Clock->SleepMs(TickMs(fetch.RefusalPause));
   }
   bool go_on = true;
   if (Contains(statusText, "Not Found")) {
@@ -159,11 +158,11 @@ bool TScrapingThread::HandleFailure(const HttpResult& failure, HttpClient& clien
     }
   }
   if (failure.StatusCode == 429 && !UseProxy) {
-    AddLog("Делаем паузу 5 минут");
+    AddLog("Делаем паузу " + PauseDurationText(timings::kRateLimitPause));
     // Every direct request of any worker, and of any other copy of the program, moves the last
     // request's time, so the pause lasts until the site has had that long without one.
     WaitSinceLatestRequest(*services.RequestMutex, *services.Pacing, *services.Clock,
-                           fetch.RateLimitPauseMs, stop_, fetch.PollMs);
+                           TickMs(fetch.RateLimitPause), stop_, TickMs(fetch.Poll));
   }
   if (UseProxy && services.Proxies && services.Rotation) {
     if (auto next = NextProxy(*services.Proxies, *services.Rotation)) {
@@ -188,10 +187,7 @@ void TScrapingThread::HandOff() {
 }
 
 void TScrapingThread::AddLog(const std::string& message) {
-  IWindowDispatcher& dispatcher = *services_->Dispatcher;
-  dispatcher.RunOnWindowThread([&] {
-    LogsMemo->AppendLine(FormatWorkerLogLine(dispatcher.LogTimestamp(), proxy, message));
-  });
+  services_->Events->WorkerLine(proxy, message);
 }
 
 }  // namespace mirava::engine

@@ -2,6 +2,7 @@
 // The fetch worker: one page, up to 50 attempts, each failure handled by its own rule, then the
 // hand-off from RunningList to FinishedList. Created and destroyed by the coordinator.
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,7 +13,8 @@
 #include "engine/platform/thread.h"
 #include "engine/proxy_list.h"
 #include "engine/request_pacing.h"
-#include "engine/window_link.h"
+#include "engine/run_event_channel.h"
+#include "engine/run_timings.h"
 #include "engine/worker_lists.h"
 
 namespace mirava::engine {
@@ -23,23 +25,23 @@ struct HttpResult;
 
 // Request profile values that tests shorten, and the waits of the failure rules.
 struct FetchSettings {
-  std::uint32_t ConnectTimeoutMs = 120000;
-  std::uint32_t ReadTimeoutMs = 120000;
+  std::chrono::milliseconds ConnectTimeout = timings::kConnectTimeout;
+  std::chrono::milliseconds ReadTimeout = timings::kReadTimeout;
   // Verified against this store; null means the system's CA store.
   std::shared_ptr<const TlsTrustStore> TrustStore;
   // A body larger than this, compressed or decoded, fails the attempt.
-  std::size_t MaxBodyBytes = 64u * 1024 * 1024;
-  std::uint32_t RefusalPauseMs = 400;
-  std::uint32_t RateLimitPauseMs = 300000;
-  std::uint32_t PollMs = 100;
-  int MaxAttempts = 50;
+  std::size_t MaxBodyBytes = timings::kMaxBodyBytes;
+  std::chrono::milliseconds RefusalPause = timings::kRefusalPause;
+  std::chrono::milliseconds RateLimitPause = timings::kRateLimitPause;
+  std::chrono::milliseconds Poll = timings::kStopPoll;
+  int MaxAttempts = timings::kMaxAttempts;
 };
 
 // What every worker of a run shares; each worker holds it until its thread has ended, so a
 // stopped worker that outlives its run still finds all of it.
 struct WorkerServices {
   std::shared_ptr<platform::IClock> Clock;
-  std::shared_ptr<IWindowDispatcher> Dispatcher;
+  std::shared_ptr<RunEventChannel> Events;
   std::shared_ptr<PacingState> Pacing;
   std::shared_ptr<const platform::NamedLock> RequestMutex;
   std::shared_ptr<const ProxyList> Proxies;
@@ -47,9 +49,16 @@ struct WorkerServices {
   FetchSettings Fetch;
 };
 
+// How a worker's page ended.
+enum class FetchOutcome {
+  Stopped,  // stopped before any attempt ended
+  Fetched,  // html holds the page
+  Failed,   // the last attempt failed; statusText says how
+};
+
 class TScrapingThread {
  public:
-  // Created suspended with empty fields and result 0.
+  // Created suspended with empty fields and result Stopped.
   explicit TScrapingThread(std::shared_ptr<const WorkerServices> services);
   // Sets the stop request and waits for the thread.
   ~TScrapingThread();
@@ -65,11 +74,10 @@ class TScrapingThread {
   std::string url;                     // the worker may rewrite it (page-missing rule)
   bool UseProxy = false;
   std::string proxy;
-  std::shared_ptr<ILogView> LogsMemo;
   std::uint32_t RequestInterval = 0;  // milliseconds
 
   // Outcome, read by the coordinator once it has found the worker on FinishedList.
-  int result = 0;  // 1 fetched, -1 last attempt failed, 0 stopped before any attempt ended
+  FetchOutcome result = FetchOutcome::Stopped;
   // The page's bytes as received (after gzip/deflate) when result is 1. Kept as UTF-8 bytes, not
   // decoded: the page readers search the bytes and decode only the pieces they cut out.
   std::string html;
@@ -84,7 +92,7 @@ class TScrapingThread {
   bool HandleFailure(const HttpResult& failure, HttpClient& client);
   // From RunningList to FinishedList; the last thing that touches the fields.
   void HandOff();
-  // Runs on the window thread and waits: one line in LogsMemo.
+  // One log line, announced at once; nothing waits for the front end.
   void AddLog(const std::string& message);
 
   std::shared_ptr<const WorkerServices> services_;

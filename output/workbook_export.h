@@ -22,7 +22,4 @@ WorkbookSummary ExportResultsWorkbook(const std::string& results_path,
 long long ConvertResultsToWorkbook(const std::string& results_path,
                                    const std::string& workbook_path);
 
-// Asks the desktop to open `path` (xdg-open, detached); the outcome is not examined.
-void OpenWithDesktop(const std::string& path) noexcept;
-
 }  // namespace mirava::output

@@ -10,7 +10,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libcurl4-openssl-dev libssl-dev zlib1g-dev
   nlohmann-json3-dev libxlsxwriter-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
   tinyproxy python3 python3-openpyxl xdg-utils fonts-dejavu-core
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   "$@"

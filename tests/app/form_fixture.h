@@ -52,7 +52,7 @@ class FormFixture {
 
   app::MainFormEnvironment Environment() {
     app::MainFormEnvironment environment;
-    environment.Run.ExeFolder = folder_.toStdString();
+    environment.Folder = folder_.toStdString();
     // Far from tick 0, which a run's pacing starts from, so that the first request never waits,
     // however long the machine has been up; later requests wait their interval in fake time.
     environment.Run.Clock = std::make_shared<FakeClock>(3000000000u, std::chrono::milliseconds(1));
@@ -60,12 +60,12 @@ class FormFixture {
     environment.Run.Rotation = std::make_shared<engine::ProxyRotation>();
     // A lock of this test program alone, so parallel test programs never wait for each other.
     environment.Run.RequestMutexName = LockName();
-    environment.Run.LoopSleepMs = 5;
-    environment.Run.Fetch.ConnectTimeoutMs = 2000;
-    environment.Run.Fetch.ReadTimeoutMs = 2000;
+    environment.Run.LoopSleep = std::chrono::milliseconds(5);
+    environment.Run.Fetch.ConnectTimeout = std::chrono::milliseconds(2000);
+    environment.Run.Fetch.ReadTimeout = std::chrono::milliseconds(2000);
     environment.Run.Fetch.MaxAttempts = 1;
-    environment.Run.Fetch.RefusalPauseMs = 0;
-    environment.Run.Fetch.PollMs = 5;
+    environment.Run.Fetch.RefusalPause = std::chrono::milliseconds(0);
+    environment.Run.Fetch.Poll = std::chrono::milliseconds(5);
     environment.Run.OpenWorkbook = [](const std::string&) {};
     environment.Now = [] { return QDateTime(QDate(2026, 3, 9), QTime(7, 5, 3)); };
     environment.Locale = QLocale(QLocale::Russian, QLocale::Russia);

@@ -28,6 +28,12 @@ QStringList ItemNames(const QListWidget& list) {
   return names;
 }
 
+// The value kept behind an item; nothing for a placeholder.
+std::optional<std::string> ItemValue(const QListWidget& list, int index) {
+  const QVariant value = list.item(index)->data(Qt::UserRole);
+  return value.isValid() ? std::optional(value.toString().toStdString()) : std::nullopt;
+}
+
 QStringList SelectedNames(const QListWidget& list) {
   QStringList names;
   for (int i = 0; i < list.count(); ++i) {
@@ -202,8 +208,16 @@ class MainFormTest : public QObject {
                      "программы полностью, со всеми файлами"));
     QCOMPARE(ItemNames(*form->CitiesListBox), (QStringList{"Список", "Городов"}));
     QCOMPARE(ItemNames(*form->CatsListBox), (QStringList{"категория1", "2"}));
-    QVERIFY(!form->Controls().CitiesListBox->Value(0).has_value());
-    QVERIFY(!form->Controls().CatsListBox->Value(1).has_value());
+    QVERIFY(!ItemValue(*form->CitiesListBox, 0).has_value());
+    QVERIFY(!ItemValue(*form->CatsListBox, 1).has_value());
+    // Selected, the placeholders reach a run as items without a value.
+    form->CitiesListBox->item(1)->setSelected(true);
+    form->CatsListBox->item(0)->setSelected(true);
+    const mirava::engine::RunRequest request = form->MakeRunRequest();
+    QCOMPARE(request.Cities.size(), std::size_t{1});
+    QVERIFY(!request.Cities[0].has_value());
+    QCOMPARE(request.Categories.size(), std::size_t{1});
+    QVERIFY(!request.Categories[0].has_value());
   }
 
   void ListsComeFromTheirFiles() {
@@ -217,11 +231,28 @@ class MainFormTest : public QObject {
     QCoreApplication::processEvents();
     QVERIFY(fixture.messages.empty());
     QCOMPARE(ItemNames(*form->CitiesListBox), (QStringList{"Омск", "Тула"}));
-    const auto cities = form->Controls().CitiesListBox;
-    QCOMPARE(cities->Value(0).value(), std::string("https://m/omsk/"));
-    QCOMPARE(cities->Value(1).value(), std::string("http://m/tula/?a=b"));
+    const QListWidget& cities = *form->CitiesListBox;
+    QCOMPARE(ItemValue(cities, 0).value(), std::string("https://m/omsk/"));
+    QCOMPARE(ItemValue(cities, 1).value(), std::string("http://m/tula/?a=b"));
     QCOMPARE(ItemNames(*form->CatsListBox), (QStringList{"Бары     и пабы", "Кафе"}));
-    QCOMPARE(form->Controls().CatsListBox->Value(0).value(), std::string("food/bars/"));
+    QCOMPARE(ItemValue(*form->CatsListBox, 0).value(), std::string("food/bars/"));
+
+    // A start hands the run the selected values in list order, the limits, the proxy switch and
+    // the folder.
+    form->CitiesListBox->item(1)->setSelected(true);
+    form->CitiesListBox->item(0)->setSelected(true);
+    form->CatsListBox->item(1)->setSelected(true);
+    form->LimitEdit->setValue(7);
+    form->IntervalSpinEdit->setValue(3);
+    form->UseProxyCheckBox->setChecked(true);
+    const mirava::engine::RunRequest request = form->MakeRunRequest();
+    using Values = std::vector<std::optional<std::string>>;
+    QCOMPARE(request.Cities, (Values{"https://m/omsk/", "http://m/tula/?a=b"}));
+    QCOMPARE(request.Categories, (Values{"food/cafe/"}));
+    QCOMPARE(request.ThreadsLimit, 7);
+    QCOMPARE(request.IntervalSec, 3);
+    QVERIFY(request.UseProxy);
+    QCOMPARE(QString::fromStdString(request.Folder), fixture.Path(""));
   }
 
   // Mistakes in the list files are skipped and told at start-up: one message box for both files,
@@ -233,7 +264,7 @@ class MainFormTest : public QObject {
     const auto form = fixture.MakeForm();
     form->show();
     QCOMPARE(ItemNames(*form->CitiesListBox), QStringList{"Омск"});
-    QCOMPARE(form->Controls().CitiesListBox->Value(0).value(), std::string("https://m/omsk/"));
+    QCOMPARE(ItemValue(*form->CitiesListBox, 0).value(), std::string("https://m/omsk/"));
     QCOMPARE(form->CatsListBox->count(), 0);
     QTRY_COMPARE(fixture.messages.size(), std::size_t{1});
     const auto& message = fixture.messages[0];

@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QDir>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -6,6 +7,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 #include "app_test_main.h"
 #include "form_fixture.h"
@@ -75,17 +77,19 @@ class RunControlsTest : public QObject {
     {
       const auto run = form->ActiveRun();
       QVERIFY(run);
+      // The lines come from the run, queued to the window like every other line.
       QTest::mouseClick(form->PauseButton, Qt::LeftButton);
-      QCOMPARE(Count(*form, "Включаем паузу"), 1);
       QVERIFY(run->IsPaused());
+      QTRY_COMPARE(Count(*form, "Включаем паузу"), 1);
       QTest::mouseClick(form->PauseButton, Qt::LeftButton);
-      QCOMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 1);
       QVERIFY(!run->IsPaused());
+      QTRY_COMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 1);
 
       form->PauseButtonClick();
       QVERIFY(run->IsPaused());
       QTest::mouseClick(form->StopButton, Qt::LeftButton);
-      QCOMPARE(Count(*form, "Останавливаем работу"), 1);
+      QTRY_COMPARE(Count(*form, "Останавливаем работу"), 1);
+      QCOMPARE(Count(*form, "Включаем паузу"), 2);
       QCOMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 1);  // no resume line
       QCOMPARE(form->ProgressBar->value(), 0);
       QVERIFY(!run->IsPaused());
@@ -93,6 +97,17 @@ class RunControlsTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(form->StartButton->isEnabled(), 30000);
     QVERIFY(form->CitiesListBox->isEnabled());
     QVERIFY(!form->ActiveRun());
+    // The run's log file holds the pane's lines up to the one that names it, the operator's
+    // pause and stop lines included.
+    const QStringList logs = QDir(fixture.Path("")).entryList({"log*.txt"});
+    QCOMPARE(logs.size(), 1);
+    const QStringList pane = form->LogsMemo->toPlainText().split('\n');
+    const auto named = std::find_if(pane.begin(), pane.end(), [](const QString& line) {
+      return line.contains("Работа завершена, лог записан в ");
+    });
+    QVERIFY(named != pane.end());
+    const QStringList saved_lines(pane.begin(), named + 1);
+    QCOMPARE(QString::fromUtf8(fixture.Read(logs[0])), saved_lines.join("\r\n") + "\r\n");
     // A finished run is left alone.
     const QString log = form->LogsMemo->toPlainText();
     form->PauseButtonClick();
@@ -101,8 +116,8 @@ class RunControlsTest : public QObject {
     CHECKED(EndRun(*form));
   }
 
-  // The window's side of the automatic pause: the coordinator pauses itself and arms the timer
-  // through its view; the timer resumes it once, and the operator's pause takes precedence.
+  // The window's side of the automatic pause: the coordinator pauses itself and announces it;
+  // the window's timer resumes it once, and the operator's pause takes precedence.
   void ResumeTimerAndTheOperatorsPause() {
     FormFixture fixture;
     PrepareRun(fixture);
@@ -111,16 +126,16 @@ class RunControlsTest : public QObject {
     CHECKED(StartRun(*form));
     {
       const auto run = form->ActiveRun();
-      const auto timer = form->Controls().ResumeTimer;
+      const auto arm = [&](int ms) { form->AutoPauseArmed(std::chrono::milliseconds(ms)); };
 
       run->Pause();
-      timer->Arm(20);
+      arm(20);
       QTRY_VERIFY_WITH_TIMEOUT(!run->IsPaused(), 10000);
-      QCOMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 1);
+      QTRY_COMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 1);
       QVERIFY(!form->ResumeTimer->isActive());
 
       // A manual pause disarms a pending resume.
-      timer->Arm(60000);
+      arm(60000);
       form->PauseButtonClick();
       QVERIFY(run->IsPaused());
       QVERIFY(!form->ResumeTimer->isActive());
@@ -129,11 +144,11 @@ class RunControlsTest : public QObject {
       // the run running and does nothing.
       form->PauseButtonClick();
       run->Pause();
-      timer->Arm(50);
+      arm(50);
       form->PauseButtonClick();
       QVERIFY(!run->IsPaused());
       QVERIFY(form->ResumeTimer->isActive());
-      QCOMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 3);
+      QTRY_COMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 3);
       QTRY_VERIFY_WITH_TIMEOUT(!form->ResumeTimer->isActive(), 10000);
       QCOMPARE(Count(*form, "Отключаем паузу, продолжаем работу"), 3);
       QVERIFY(!run->IsPaused());
@@ -142,7 +157,7 @@ class RunControlsTest : public QObject {
   }
 
   // Closing during a run saves first and then ends the process at once, without waiting for the
-  // run, which may itself be waiting for the window.
+  // run, whose workers may be in the middle of a long request.
   void CloseDuringARunSavesThenEndsTheProcess() {
     FormFixture fixture;
     PrepareRun(fixture);

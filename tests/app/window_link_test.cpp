@@ -10,21 +10,34 @@
 #include "app_test_main.h"
 
 using mirava::app::FormatLogTimestamp;
-using mirava::app::QtWindowDispatcher;
+using mirava::app::QtRunEvents;
+using mirava::engine::RunOutcome;
+using mirava::engine::RunProgress;
 
 namespace {
 
-// Runs `body` on a thread of its own while this (the window) thread keeps handling events, as
-// the window does while a run waits for it.
-void OnOtherThread(const std::function<void()>& body) {
-  std::atomic<bool> done{false};
-  std::thread thread([&] {
-    body();
-    done = true;
-  });
-  QTRY_VERIFY_WITH_TIMEOUT(done.load(), 10000);
-  thread.join();
-}
+// What reached the window, and on which thread.
+class WindowSide final : public QObject, public mirava::engine::IRunEvents {
+ public:
+  void BusyChanged(bool busy) override { Note(busy ? "busy on" : "busy off"); }
+  void LogLine(const std::string& line) override { Note("log " + line); }
+  void ProgressChanged(const RunProgress& progress) override {
+    Note("progress " + std::to_string(progress.Position) + "/" + std::to_string(progress.Maximum));
+  }
+  void AutoPauseArmed(std::chrono::milliseconds delay) override {
+    Note("armed " + std::to_string(delay.count()));
+  }
+  void RunEnded(RunOutcome, const std::string& message) override { Note("ended " + message); }
+
+  std::vector<std::string> seen;
+  bool on_window_thread = true;
+
+ private:
+  void Note(const std::string& event) {
+    on_window_thread = on_window_thread && QThread::currentThread() == thread();
+    seen.push_back(event);
+  }
+};
 
 }  // namespace
 
@@ -32,67 +45,62 @@ class WindowLinkTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void RunsCallbacksOnTheWindowThreadInOrder() {
-    QtWindowDispatcher dispatcher;
-    QThread* const window_thread = QThread::currentThread();
-    std::vector<int> order;
-    bool on_window_thread = true;
-    OnOtherThread([&] {
-      for (int i = 0; i < 3; ++i) {
-        dispatcher.RunOnWindowThread([&, i] {
-          on_window_thread = on_window_thread && QThread::currentThread() == window_thread;
-          order.push_back(i);
-        });
-      }
+  // Events from other threads arrive on the window thread, in the order they were announced,
+  // and the announcing thread never waits: here the window thread handles nothing until the
+  // announcing thread has finished.
+  void QueuesEventsToTheWindowThreadInOrder() {
+    WindowSide window;
+    QtRunEvents events(&window, &window);
+    std::thread run([&] {
+      events.BusyChanged(true);
+      events.LogLine("первая");
+      events.ProgressChanged(RunProgress{1, 4, 0});
+      events.AutoPauseArmed(std::chrono::milliseconds(30000));
+      events.BusyChanged(false);
+      events.RunEnded(RunOutcome::Complete, "");
     });
-    QVERIFY(on_window_thread);
-    QCOMPARE(order, (std::vector<int>{0, 1, 2}));
+    run.join();
+    QVERIFY(window.seen.empty());
+    QTRY_COMPARE(window.seen.size(), std::size_t{6});
+    QVERIFY(window.on_window_thread);
+    QCOMPARE(window.seen, (std::vector<std::string>{"busy on", "log первая", "progress 1/4",
+                                                    "armed 30000", "busy off", "ended "}));
   }
 
-  void CarriesAnErrorBackToTheCaller() {
-    QtWindowDispatcher dispatcher;
-    std::string caught;
-    OnOtherThread([&] {
-      try {
-        dispatcher.RunOnWindowThread([] { throw std::runtime_error("из окна"); });
-      } catch (const std::runtime_error& error) {
-        caught = error.what();
-      }
-    });
-    QCOMPARE(caught, std::string("из окна"));
+  // On the window thread an event is queued as well, so it never overtakes one queued before
+  // it and never runs inside the handler that announced it.
+  void EventsOnTheWindowThreadAreQueuedToo() {
+    WindowSide window;
+    QtRunEvents events(&window, &window);
+    std::thread run([&] { events.LogLine("с потока"); });
+    run.join();
+    events.LogLine("из окна");
+    QVERIFY(window.seen.empty());
+    QTRY_COMPARE(window.seen.size(), std::size_t{2});
+    QCOMPARE(window.seen, (std::vector<std::string>{"log с потока", "log из окна"}));
   }
 
-  // Waiting for itself would never end, so a call on the window thread runs at once, and a
-  // callback may dispatch again (a run's callback logging through the dispatcher).
-  void CallOnTheWindowThreadRunsDirectly() {
-    QtWindowDispatcher dispatcher;
-    int depth = 0;
-    dispatcher.RunOnWindowThread([&] {
-      ++depth;
-      dispatcher.RunOnWindowThread([&] { ++depth; });
-    });
-    QCOMPARE(depth, 2);
-    QVERIFY_THROWS_EXCEPTION(std::logic_error,
-                             dispatcher.RunOnWindowThread([] { throw std::logic_error("x"); }));
+  // Once the window is going away, queued and later events are dropped.
+  void AfterShutdownNothingArrives() {
+    WindowSide window;
+    QtRunEvents events(&window, &window);
+    events.LogLine("в очереди");
+    events.Shutdown();
+    std::thread run([&] { events.LogLine("после"); });
+    run.join();
+    QTest::qWait(20);
+    QVERIFY(window.seen.empty());
   }
 
-  // Once the window has gone, a run must never wait for it again.
-  void AfterShutdownCallsReturnWithoutRunning() {
-    QtWindowDispatcher dispatcher;
-    dispatcher.Shutdown();
-    bool ran = false;
-    std::atomic<bool> returned{false};
-    std::thread caller([&] {
-      dispatcher.RunOnWindowThread([&] { ran = true; });
-      returned = true;
-    });
-    // No event processing here: the call must return by itself.
-    for (int i = 0; i < 1000 && !returned; ++i) {
-      QThread::msleep(5);
-    }
-    caller.join();
-    QVERIFY(returned.load());
-    QVERIFY(!ran);
+  // Events for a window that no longer exists are dropped, and the link outlives it safely.
+  void EventsForADestroyedWindowAreDropped() {
+    auto window = std::make_unique<WindowSide>();
+    auto events = std::make_shared<QtRunEvents>(window.get(), window.get());
+    events->LogLine("в очереди");
+    window.reset();
+    std::thread run([events] { events->LogLine("после"); });
+    run.join();
+    QTest::qWait(20);
   }
 
   void FormatsTimestamps_data() {
@@ -110,8 +118,6 @@ class WindowLinkTest : public QObject {
     QFETCH(QString, expected);
     const QLocale russian(QLocale::Russian, QLocale::Russia);
     QCOMPARE(FormatLogTimestamp(moment, russian), expected);
-    QtWindowDispatcher dispatcher([moment] { return moment; }, russian);
-    QCOMPARE(QString::fromStdString(dispatcher.LogTimestamp()), expected);
   }
 
   // The time-zone part of a locale's long time format is dropped; the rest is the locale's own.

@@ -80,7 +80,7 @@ TEST_F(ProxyModeTest, EveryFailedAttemptMovesToTheNextProxy) {
   auto worker = MakeProxiedWorker(url, "u:" + password_spec + "@" + Endpoint(first));
   RunToEnd(*worker);
 
-  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(worker->html, "via third");
   EXPECT_EQ(worker->url, url) << "a 404 through a proxy is only a 'retry'";
   EXPECT_EQ(Log(), (std::vector<std::string>{
@@ -112,7 +112,7 @@ TEST_F(ProxyModeTest, RateLimitDoesNotPauseButRefusalStillDoes) {
   auto worker = MakeProxiedWorker(site.Url("/page"), "@" + Endpoint(first));
   RunToEnd(*worker);
 
-  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(CountLines("Делаем паузу"), 0u);
   EXPECT_EQ(CountLines("ERROR_retry"), 2u);
   // The status code still decides the refusal pause.
@@ -128,7 +128,7 @@ TEST_F(ProxyModeTest, NotFoundThroughAProxyIsRetriedFiftyTimes) {
   const std::string url = site.Url("/msk/metro/park/");
   auto worker = MakeProxiedWorker(url, "@" + Endpoint(proxy));
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, -1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Failed);
   EXPECT_EQ(worker->statusText, "ERROR_retry");
   EXPECT_EQ(worker->url, url);
   EXPECT_EQ(proxy.RequestCount(), 50u);
@@ -140,7 +140,7 @@ TEST_F(ProxyModeTest, ClosedConnectionIsRepeatedAtOnceWithinTheAttempt) {
   UseProxies({"@" + Endpoint(first), "@" + Endpoint(second)});
   auto worker = MakeProxiedWorker(site.Url("/page"), "@" + Endpoint(first));
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(worker->html, "second try");
   EXPECT_EQ(CountLines("Запускаем"), 1u);
   EXPECT_EQ(first.RequestCount(), 2u);
@@ -155,7 +155,7 @@ TEST_F(ProxyModeTest, FailedRepeatKeepsItsOwnTextAndItsRules) {
   auto worker = MakeProxiedWorker(site.Url("/msk/metro/park/"), "@" + Endpoint(first));
   RunToEnd(*worker);
 
-  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(CountLines("ERROR_HTTP/1.1 404 Not Found"), 1u);
   // The page-missing rule applied to the repeat's own failure text.
   EXPECT_EQ(worker->url, site.Url("/msk/rayon/park/"));
@@ -168,7 +168,7 @@ TEST_F(ProxyModeTest, EmptyProxyGoesDirectlyWithoutPacing) {
   site.Serve("/page", FakeResponse::Page("direct"));
   auto worker = MakeProxiedWorker(site.Url("/page"), "");
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(site.Requests().at(0).Target, "/page");
   EXPECT_EQ(Log(),
             std::vector<std::string>{std::string(kStamp) + ": Запускаем " + site.Url("/page")});
@@ -187,7 +187,7 @@ TEST_F(ProxyModeTest, EveryFormOfEntryCarriesItsCredentials) {
     SCOPED_TRACE(entry);
     auto worker = MakeProxiedWorker(site.Url("/page"), entry);
     RunToEnd(*worker);
-    EXPECT_EQ(worker->result, 1);
+    EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
     EXPECT_EQ(proxy.Requests().back().Header("Proxy-Authorization"),
               "Basic " + Base64(credentials));
     for (const auto& line : Log()) {
@@ -216,7 +216,7 @@ TEST_F(TinyProxyTest, CredentialsInEveryFormReachTheSiteThroughTheProxy) {
     SCOPED_TRACE(entry);
     auto worker = MakeProxiedWorker(site.Url("/moskva/kafe/"), entry);
     RunToEnd(*worker);
-    EXPECT_EQ(worker->result, 1) << worker->statusText;
+    EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched) << worker->statusText;
     EXPECT_EQ(worker->html, "through the proxy");
     const auto via = site.Requests().back().Header("Via");
     ASSERT_TRUE(via.has_value()) << "the request did not pass the proxy";
@@ -255,7 +255,7 @@ TEST_F(TinyProxyTest, WrongOrMissingCredentialsAreRefused) {
                                   "mirava:wrong@127.0.0.1:" + std::to_string(proxy.Port()));
   Fetch().MaxAttempts = 2;
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, -1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Failed);
   EXPECT_EQ(worker->statusText, "ERROR_retry");
   EXPECT_EQ(site.RequestCount(), 0u);
 }
@@ -268,7 +268,7 @@ TEST_F(TinyProxyTest, HttpsPageIsTunnelledWithConnect) {
 
   auto worker = MakeProxiedWorker(site.Url("/page"), "mirava:s3cret@" + endpoint);
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, 1) << worker->statusText;
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched) << worker->statusText;
   EXPECT_EQ(worker->html, "tunnelled");
   ASSERT_EQ(site.RequestCount(), 1u);
   EXPECT_EQ(site.Requests()[0].TlsVersion, "TLSv1.2");

@@ -76,7 +76,7 @@ TEST_F(ScraperFetchTest, TickedBoxWithoutUsableProxyHoldsTheRunInsteadOfGoingDir
   EXPECT_EQ(site->RequestCount(), 0u);
   EXPECT_EQ(CountLines(held), 1) << "said once, not at every turn of the loop";
 
-  window.SetUseProxy(false);
+  With(run, [](engine::TScraper& scraper) { scraper.SetUseProxy(false); });
   ASSERT_TRUE(WaitUntilGone(run));
   ASSERT_EQ(site->RequestCount(), 1u);
   EXPECT_EQ(site->Requests()[0].Target, "/moskva/kafe/");
@@ -169,7 +169,7 @@ TEST_F(ScraperFetchTest, StopDoesNotWaitForWorkersStuckInARequest) {
   window.AddCategory("c", std::string("/c"), true);
   window.SetLimit(3);
   engine::RunEnvironment environment = Environment();
-  environment.Fetch.ReadTimeoutMs = 5 * 60 * 1000;
+  environment.Fetch.ReadTimeout = std::chrono::milliseconds(5 * 60 * 1000);
 
   auto run = StartRun(environment);
   ASSERT_TRUE(WaitFor([&] { return CountLines("Запускаем http") == 3; }));
@@ -199,7 +199,7 @@ TEST_F(ScraperFetchTest, NextRunWorksWhileThePreviousOneWaitsForItsStoppedWorker
   window.AddCity("slow", site->Url(""), true);
   window.AddCategory("a", std::string("/a"), true);
   engine::RunEnvironment first_environment = Environment();
-  first_environment.Fetch.ReadTimeoutMs = 5 * 60 * 1000;
+  first_environment.Fetch.ReadTimeout = std::chrono::milliseconds(5 * 60 * 1000);
   first_environment.RequestMutexName = OtherMutexName("first");
 
   auto first = StartRun(first_environment);
@@ -208,10 +208,8 @@ TEST_F(ScraperFetchTest, NextRunWorksWhileThePreviousOneWaitsForItsStoppedWorker
   ASSERT_TRUE(WaitFor([&] { return window.StartEnabled(); }));
   ASSERT_FALSE(first.expired());
 
-  {
-    std::lock_guard<std::mutex> guard(window.state->mutex);
-    window.state->cities = {{"quick", quick.Url(""), true}};
-  }
+  window.ClearCities();
+  window.AddCity("quick", quick.Url(""), true);
   clock->Advance(1000);  // new file names
   auto second = StartRun();
   ASSERT_TRUE(WaitUntilGone(second));

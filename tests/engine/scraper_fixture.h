@@ -1,5 +1,5 @@
 #pragma once
-// What the coordinator's tests share: a recording window on its own thread, a fake clock (the
+// What the coordinator's tests share: a window that records the run's events, a fake clock (the
 // loop's sleeps and the automatic pause take no real time), a temporary folder as the
 // executable's folder, a request mutex of the test's own, and a fast-failing fetch.
 #include <unistd.h>
@@ -44,31 +44,6 @@ inline std::string ReadFileBytes(const std::string& path) {
   return bytes.str();
 }
 
-// Records every hint the bar was given, on top of the test window's bar.
-class HintRecordingProgress final : public engine::IProgressView {
- public:
-  explicit HintRecordingProgress(std::shared_ptr<engine::IProgressView> bar)
-      : bar_(std::move(bar)) {}
-  void SetMaximum(int maximum) override { bar_->SetMaximum(maximum); }
-  void SetPosition(int position) override { bar_->SetPosition(position); }
-  int Position() const override { return bar_->Position(); }
-  int Maximum() const override { return bar_->Maximum(); }
-  void SetHint(const std::string& hint) override {
-    bar_->SetHint(hint);
-    std::lock_guard<std::mutex> guard(mutex_);
-    hints_.push_back(hint);
-  }
-  std::vector<std::string> Hints() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return hints_;
-  }
-
- private:
-  std::shared_ptr<engine::IProgressView> bar_;
-  mutable std::mutex mutex_;
-  std::vector<std::string> hints_;
-};
-
 class ScraperTest : public ::testing::Test {
  protected:
   static constexpr const char* kStamp = "10.12.2026 12:00:00";
@@ -83,7 +58,6 @@ class ScraperTest : public ::testing::Test {
     std::filesystem::create_directories(folder_);
     mutex_name_ = "MiravaParserMutex-test-" + unique;
     mutex_names_.push_back(mutex_name_);
-    window.dispatcher->SetTimestamp(kStamp);
     window.SetLimit(1);
     window.SetInterval(0);
   }
@@ -106,16 +80,16 @@ class ScraperTest : public ::testing::Test {
 
   engine::RunEnvironment Environment() {
     engine::RunEnvironment environment;
-    environment.ExeFolder = Folder();
     environment.Clock = clock;
-    environment.Dispatcher = window.dispatcher;
+    environment.Events = window.events;
+    environment.LogTimestamp = [] { return std::string(kStamp); };
     environment.Pacing = pacing;
     environment.Rotation = rotation;
     environment.RequestMutexName = mutex_name_;
     environment.Fetch.MaxAttempts = 1;
-    environment.Fetch.ConnectTimeoutMs = 5000;
-    environment.Fetch.ReadTimeoutMs = 5000;
-    environment.AutoPauseMs = kAutoPauseMs;
+    environment.Fetch.ConnectTimeout = std::chrono::milliseconds(5000);
+    environment.Fetch.ReadTimeout = std::chrono::milliseconds(5000);
+    environment.AutoPause = std::chrono::milliseconds(kAutoPauseMs);
     auto opened = opened_;
     environment.OpenWorkbook = [opened](const std::string& path) {
       std::lock_guard<std::mutex> guard(opened->mutex);
@@ -124,19 +98,15 @@ class ScraperTest : public ::testing::Test {
     return environment;
   }
 
-  engine::WindowControls Controls() {
-    engine::WindowControls controls = window.Controls();
-    progress = std::make_shared<HintRecordingProgress>(controls.ProgressBar);
-    controls.ProgressBar = progress;
-    return controls;
-  }
+  // What the window would start a run with, in the test's folder.
+  engine::RunRequest Request() const { return window.Request(Folder()); }
 
   // Creates and starts a run; the test keeps only a weak reference, as the window does.
   std::weak_ptr<engine::TScraper> StartRun(
-      engine::RunEnvironment environment, std::optional<engine::WindowControls> controls = {},
+      engine::RunEnvironment environment, std::optional<engine::RunRequest> request = {},
       const std::function<void(engine::TScraper&)>& before_start = {}) {
-    std::shared_ptr<engine::TScraper> run = engine::TScraper::Create(std::move(environment));
-    run->Controls = controls ? *controls : Controls();
+    std::shared_ptr<engine::TScraper> run =
+        engine::TScraper::Create(std::move(environment), request ? *request : Request());
     if (before_start) {
       before_start(*run);
     }
@@ -188,7 +158,8 @@ class ScraperTest : public ::testing::Test {
   std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>(kStartTick);
   std::shared_ptr<engine::PacingState> pacing = std::make_shared<engine::PacingState>();
   std::shared_ptr<engine::ProxyRotation> rotation = std::make_shared<engine::ProxyRotation>();
-  std::shared_ptr<HintRecordingProgress> progress;
+  // Every hint the bar was given.
+  std::shared_ptr<EventRecorder> progress = window.events;
 
  private:
   struct Opened {

@@ -17,51 +17,16 @@ using ::testing::ElementsAre;
 
 constexpr const char* kNowhere = "http://127.0.0.1:1";
 
-// The thread-count editor, failing on the calls it is told to.
-class FailingLimitEdit final : public engine::ISpinEditView {
- public:
-  FailingLimitEdit(int value, std::set<int> failing_calls, std::string message)
-      : value_(value), failing_calls_(std::move(failing_calls)), message_(std::move(message)) {}
-  int Value() const override {
-    if (failing_calls_.contains(++calls_)) {
-      throw std::runtime_error(message_);
+// Makes the run's progress announcements number `failing` (counted from 1) throw `message`.
+void FailProgress(EventRecorder& events, std::set<int> failing, std::string message) {
+  auto count = std::make_shared<int>(0);
+  events.FailEvents([=](const std::string& event) -> std::optional<std::string> {
+    if (event.starts_with("progress ") && failing.contains(++*count)) {
+      return message;
     }
-    return value_;
-  }
-
- private:
-  int value_;
-  std::set<int> failing_calls_;
-  std::string message_;
-  mutable std::atomic<int> calls_{0};
-};
-
-// A city list whose values cannot be read.
-class FailingList final : public engine::IListBoxView {
- public:
-  explicit FailingList(std::string message) : message_(std::move(message)) {}
-  int Count() const override { return 1; }
-  bool IsSelected(int) const override { return true; }
-  std::optional<std::string> Value(int) const override { throw std::runtime_error(message_); }
-  void SetEnabled(bool) override {}
-
- private:
-  std::string message_;
-};
-
-// A proxy check box that cannot be read the first time.
-class FailingCheckBox final : public engine::ICheckBoxView {
- public:
-  bool IsChecked() const override {
-    if (++calls_ == 1) {
-      throw std::runtime_error("флажок недоступен");
-    }
-    return false;
-  }
-
- private:
-  mutable std::atomic<int> calls_{0};
-};
+    return std::nullopt;
+  });
+}
 
 bool IsHeld(const std::weak_ptr<engine::TScraper>& run) {
   auto alive = run.lock();
@@ -115,11 +80,11 @@ TEST_F(ScraperPauseTest, PauseDuringTheCrawlStopsHarvestingUntilResumed) {
 
 TEST_F(ScraperPauseTest, IterationErrorsAreReportedAndPauseTheRunEachTime) {
   AddJobs(2);
-  engine::WindowControls controls = Controls();
-  // The first reading is the one before the loop; the next two follow worker starts.
-  controls.LimitEdit = std::make_shared<FailingLimitEdit>(1, std::set<int>{2, 3}, "сбой");
+  // The first two harvests fail at their progress; the worker stays finished and is harvested
+  // again on a later turn.
+  FailProgress(*window.events, {1, 2}, "сбой");
 
-  auto run = StartRun(Environment(), controls);
+  auto run = StartRun();
   ASSERT_TRUE(WaitFor([&] { return IsHeld(run); }));
   EXPECT_EQ(CountLines("Включаем паузу на 30 секунд"), 1);
   EXPECT_THAT(window.TimerArms(), ElementsAre(kAutoPauseMs));
@@ -147,12 +112,17 @@ TEST_F(ScraperPauseTest, IterationErrorsAreReportedAndPauseTheRunEachTime) {
 // hand itself over and the run would never end.
 TEST_F(ScraperPauseTest, WorkerGivenUpBeforeItsStartLeavesNothingBehind) {
   AddJobs(2);
-  engine::WindowControls controls = Controls();
-  controls.UseProxyCheckBox = std::make_shared<FailingCheckBox>();
+  engine::RunEnvironment environment = Environment();
+  auto starts = std::make_shared<std::atomic<int>>(0);
+  environment.BeforeWorkerStart = [starts] {
+    if (starts->fetch_add(1) == 0) {
+      throw std::runtime_error("поток не запущен");
+    }
+  };
 
-  auto run = StartRun(Environment(), controls);
+  auto run = StartRun(environment);
   ASSERT_TRUE(WaitFor([&] { return IsHeld(run); }));
-  EXPECT_EQ(CountLines("Ошибка: флажок недоступен"), 1);
+  EXPECT_EQ(CountLines("Ошибка: поток не запущен"), 1);
   With(run, [](engine::TScraper& scraper) { scraper.Resume(); });
   ASSERT_TRUE(WaitUntilGone(run));
 
@@ -164,10 +134,9 @@ TEST_F(ScraperPauseTest, WorkerGivenUpBeforeItsStartLeavesNothingBehind) {
 
 TEST_F(ScraperPauseTest, StopEndsAnAutomaticPauseWithoutTheOutcomeLine) {
   AddJobs(2);
-  engine::WindowControls controls = Controls();
-  controls.LimitEdit = std::make_shared<FailingLimitEdit>(1, std::set<int>{2}, "сбой");
+  FailProgress(*window.events, {1}, "сбой");
 
-  auto run = StartRun(Environment(), controls);
+  auto run = StartRun();
   ASSERT_TRUE(WaitFor([&] { return IsHeld(run); }));
   With(run, [](engine::TScraper& scraper) { scraper.Stop(); });
   ASSERT_TRUE(WaitUntilGone(run));
@@ -205,23 +174,31 @@ INSTANTIATE_TEST_SUITE_P(
                                  Repeat("a", 198) + "\U0001F600"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// An error while the job list is built: the report and its pause, then the outcome and the finish.
+// An error while the job list is built (its line about skipped placeholders is refused): the
+// report and its pause, then the outcome and the finish.
 TEST_P(ScraperErrorReportTest, RunErrorShowsAtMost200UnitsOfTheMessage) {
+  window.AddCity("Список", std::nullopt, true);
   window.AddCategory("x", std::string("/x"), true);
-  engine::WindowControls controls = Controls();
-  controls.CitiesListBox = std::make_shared<FailingList>(GetParam().message);
+  const std::string message = GetParam().message;
+  window.events->FailEvents([message](const std::string& event) -> std::optional<std::string> {
+    if (event.find("без адреса пропущены") != std::string::npos) {
+      return message;
+    }
+    return std::nullopt;
+  });
 
-  auto run = StartRun(Environment(), controls);
+  auto run = StartRun();
   ASSERT_TRUE(WaitFor([&] { return IsHeld(run); }));
   With(run, [](engine::TScraper& scraper) { scraper.Resume(); });
   ASSERT_TRUE(WaitUntilGone(run));
 
   const std::vector<std::string> log = window.Log();
-  ASSERT_GE(log.size(), 7u);
+  ASSERT_GE(log.size(), 8u);
   EXPECT_EQ(log[3], Line("Ошибка: " + GetParam().shown));
   EXPECT_EQ(log[4], Line("Включаем паузу на 30 секунд"));
-  EXPECT_EQ(log[5], Line("Сбор данных завершен"));
-  EXPECT_EQ(log[6], Line("Запускаем формирование файла Excel..."));
+  EXPECT_EQ(log[5], Line("Отключаем паузу, продолжаем работу"));
+  EXPECT_EQ(log[6], Line("Сбор данных завершен"));
+  EXPECT_EQ(log[7], Line("Запускаем формирование файла Excel..."));
   EXPECT_THAT(window.TimerArms(), ElementsAre(kAutoPauseMs));
 }
 

@@ -37,13 +37,14 @@ TEST_F(ScraperTest, StopBeforeTheFirstIterationFinishesOnAHeaderOnlyFile) {
   EXPECT_THAT(window.Events(),
               ElementsAre("clear log", "disable Start", "disable Cities", "disable Cats",
                           "enable Start", "enable Cities", "enable Cats"));
-  EXPECT_THAT(window.Log(),
-              ElementsAre(Line("Начинаем работу по заданному списку"), Line("Начинаем работу..."),
-                          Line("Данные будут записываться в файл " + ResultsPath()),
-                          Line("Запускаем формирование файла Excel..."),
-                          Line("Файл сформирован, в нем 1 строк"),
-                          Line("Открываем файл с результатами " + WorkbookPath()),
-                          Line("Работа завершена, лог записан в " + LogPath())));
+  EXPECT_THAT(
+      window.Log(),
+      ElementsAre(Line("Начинаем работу по заданному списку"), Line("Начинаем работу..."),
+                  Line("Данные будут записываться в файл " + ResultsPath()),
+                  Line("Останавливаем работу"), Line("Запускаем формирование файла Excel..."),
+                  Line("Файл сформирован, в нем 1 строк"),
+                  Line("Открываем файл с результатами " + WorkbookPath()),
+                  Line("Работа завершена, лог записан в " + LogPath())));
   EXPECT_EQ(ReadFileBytes(ResultsPath()), HeaderOnlyFile());
   EXPECT_TRUE(std::filesystem::exists(WorkbookPath()));
   EXPECT_THAT(OpenedWorkbooks(), ElementsAre(WorkbookPath()));
@@ -52,6 +53,7 @@ TEST_F(ScraperTest, StopBeforeTheFirstIterationFinishesOnAHeaderOnlyFile) {
               ::testing::EndsWith("Работа завершена, лог записан в " + LogPath() + "\r\n"));
   EXPECT_EQ(window.ProgressHint(), "0 из 1, осталось 1");
   EXPECT_TRUE(window.StartEnabled());
+  EXPECT_EQ(window.events->Outcome(), engine::RunOutcome::Stopped);
 }
 
 TEST_F(ScraperTest, EarlierRunsFilesAreNeverReplacedTheNextFreeNumbersAreTaken) {
@@ -107,6 +109,7 @@ TEST_F(ScraperTest, JobsAreQueuedCityByCityInListOrder) {
   const std::string n = kNowhere;
   EXPECT_THAT(harvested, ElementsAre(n + "/a/x", n + "/a/z", n + "/c/x", n + "/c/z"));
   EXPECT_EQ(CountLines("Сбор данных завершен"), 1);
+  EXPECT_EQ(window.events->Outcome(), engine::RunOutcome::Complete);
   EXPECT_EQ(progress->Hints().back(), "0 из 4, осталось 4");
   EXPECT_THAT(progress->Hints(), ::testing::Contains("4 из 4, осталось 0"));
 }
@@ -161,10 +164,10 @@ TEST_F(ScraperTest, PlaceholderWithoutValueIsSkippedWithOneLine) {
 TEST_F(ScraperTest, ResultsFileThatCannotBeCreatedIsReportedAndTheWindowFreed) {
   window.AddCity("A", std::string(kNowhere) + "/a", true);
   window.AddCategory("x", std::string("/x"), true);
-  engine::RunEnvironment environment = Environment();
-  environment.ExeFolder = Folder() + "missing/";
+  engine::RunRequest request = Request();
+  request.Folder = Folder() + "missing/";
 
-  auto run = StartRun(environment);
+  auto run = StartRun(Environment(), request);
   ASSERT_TRUE(WaitUntilGone(run));
 
   const std::vector<std::string> log = window.Log();
@@ -177,6 +180,7 @@ TEST_F(ScraperTest, ResultsFileThatCannotBeCreatedIsReportedAndTheWindowFreed) {
               ElementsAre("clear log", "disable Start", "disable Cities", "disable Cats",
                           "enable Start", "enable Cities", "enable Cats"));
   EXPECT_THAT(OpenedWorkbooks(), IsEmpty());
+  EXPECT_EQ(window.events->Outcome(), engine::RunOutcome::Failed);
 }
 
 TEST_F(ScraperTest, RefusedRequestMutexEndsTheRunUnreported) {
@@ -191,6 +195,9 @@ TEST_F(ScraperTest, RefusedRequestMutexEndsTheRunUnreported) {
   EXPECT_THAT(window.Log(), IsEmpty());
   EXPECT_THAT(window.Events(), IsEmpty());
   EXPECT_TRUE(window.StartEnabled());
+  // Only the end is announced, with the reason for a front end that shows it.
+  EXPECT_EQ(window.events->Outcome(), engine::RunOutcome::Failed);
+  EXPECT_FALSE(window.events->EndMessage().empty());
 }
 
 TEST_F(ScraperTest, ExportFailureIsOneErrorLineAndNoLogFile) {

@@ -28,7 +28,7 @@ TEST_F(ScrapingThreadTest, PageThatLoadsAtOnce) {
   auto worker = MakeWorker(site.Url("/moskva/kafe/"));
   RunToEnd(*worker);
 
-  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(worker->statusText, "успешно");
   EXPECT_EQ(worker->html, page);
   EXPECT_EQ(Log(), std::vector<std::string>{Line("Запускаем " + site.Url("/moskva/kafe/"))});
@@ -43,7 +43,7 @@ TEST_F(ScrapingThreadTest, ServerErrorOnEveryAttemptGivesUpAfterFifty) {
   auto worker = MakeWorker(url);
   RunToEnd(*worker);
 
-  EXPECT_EQ(worker->result, -1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Failed);
   EXPECT_EQ(worker->statusText, "ERROR_HTTP/1.1 500 Internal Server Error");
   EXPECT_EQ(worker->html, "");
   EXPECT_EQ(worker->url, url);
@@ -80,7 +80,7 @@ TEST_F(ScrapingThreadTest, NotFoundRewritesTheAddressOrGivesUp) {
     RunToEnd(*worker);
 
     EXPECT_EQ(site.Paths(), item.requested);
-    EXPECT_EQ(worker->result, -1);
+    EXPECT_EQ(worker->result, engine::FetchOutcome::Failed);
     EXPECT_EQ(worker->statusText, "ERROR_HTTP/1.1 404 Not Found");
     EXPECT_EQ(worker->url, site.Url(item.requested.back()));
     // Announced and answered once per attempt; no line of its own for giving up.
@@ -97,7 +97,7 @@ TEST_F(ScrapingThreadTest, RewrittenAddressThatExistsIsFetched) {
   site.Serve("/msk/rayon/park/", FakeResponse::Page("district"));
   auto worker = MakeWorker(site.Url("/msk/metro/park/"));
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(worker->html, "district");
   EXPECT_EQ(worker->url, site.Url("/msk/rayon/park/"));
   EXPECT_EQ(Log(), (std::vector<std::string>{
@@ -117,7 +117,7 @@ TEST_F(ScrapingThreadTest, RefusalPausesBeforeTheNextAttempt) {
     const std::size_t pauses_before = CountSleeps(400);
     auto worker = MakeWorker(site.Url("/page"));
     RunToEnd(*worker);
-    EXPECT_EQ(worker->result, 1);
+    EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
     EXPECT_EQ(site.RequestCount(), 2u);
     EXPECT_EQ(CountSleeps(400), pauses_before + 1);
     ForgetFinished();
@@ -137,7 +137,7 @@ TEST_F(ScrapingThreadTest, RateLimitPausesFiveMinutesAfterTheLastDirectRequest) 
   auto worker = MakeWorker(site.Url("/page"));
   RunToEnd(*worker);
 
-  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(CountLines(": Делаем паузу 5 минут"), 1u);
   ASSERT_EQ(arrival_ticks.size(), 2u);
   // The first request ended at its arrival tick (the fake clock only moves on sleeps).
@@ -176,20 +176,20 @@ TEST_F(ScrapingThreadTest, RateLimitPauseCountsFromAnyWorkersLastRequest) {
   const std::uint32_t start = clock_->TickCount();
   auto worker = MakeWorker(site.Url("/page"));
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(clock_->TickCount() - start, 400000u);
 }
 
 TEST_F(ScrapingThreadTest, StopEndsTheRateLimitPause) {
   FakeSite site;
   site.SetFallback(FakeResponse::Error(429));
-  Fetch().RateLimitPauseMs = 0xFFFFFFFFu;  // would not end by itself
+  Fetch().RateLimitPause = std::chrono::milliseconds(0xFFFFFFFFu);  // would not end by itself
   auto worker = MakeWorker(site.Url("/page"));
   worker->Start();
   ASSERT_TRUE(WaitFor([&] { return CountLines("Делаем паузу") == 1; }));
   worker->Stop();
   ASSERT_TRUE(WaitFor([&] { return IsFinished(*worker); }));
-  EXPECT_EQ(worker->result, -1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Failed);
   EXPECT_EQ(worker->statusText, "ERROR_HTTP/1.1 429 Too Many Requests");
   EXPECT_EQ(site.RequestCount(), 1u);
 }
@@ -197,7 +197,7 @@ TEST_F(ScrapingThreadTest, StopEndsTheRateLimitPause) {
 TEST_F(ScrapingThreadTest, RateLimitOnTheLastAttemptStillPauses) {
   FakeSite site;
   site.SetFallback(FakeResponse::Error(429));
-  Fetch().RateLimitPauseMs = 1000;
+  Fetch().RateLimitPause = std::chrono::milliseconds(1000);
   auto worker = MakeWorker(site.Url("/page"));
   RunToEnd(*worker);
   EXPECT_EQ(site.RequestCount(), 50u);
@@ -211,7 +211,7 @@ TEST_F(ScrapingThreadTest, ClosedConnectionInDirectModeIsAnOrdinaryFailure) {
   site.ServeSequence("/page", {FakeResponse::Close(), FakeResponse::Page("ok")});
   auto worker = MakeWorker(site.Url("/page"));
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(CountLines(": Запускаем "), 2u);
   EXPECT_EQ(CountLines("ERROR_Connection Closed Gracefully."), 1u);
   EXPECT_EQ(site.RequestCount(), 2u);
@@ -223,7 +223,7 @@ TEST_F(ScrapingThreadTest, StopBeforeTheFirstAttempt) {
   auto worker = MakeWorker(site.Url("/page"));
   worker->Stop();
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, 0);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Stopped);
   EXPECT_EQ(worker->statusText, "");
   EXPECT_EQ(worker->html, "");
   EXPECT_TRUE(Log().empty());
@@ -233,12 +233,13 @@ TEST_F(ScrapingThreadTest, StopBeforeTheFirstAttempt) {
 TEST_F(ScrapingThreadTest, StopDuringThePacingWaitStillSendsTheRequest) {
   struct Case {
     FakeResponse response;
-    int result;
+    engine::FetchOutcome result;
     std::string status;
   };
   const std::vector<Case> cases = {
-      {FakeResponse::Page("ok"), 0, ""},  // the answer is dropped
-      {FakeResponse::Error(500), -1, "ERROR_HTTP/1.1 500 Internal Server Error"},
+      {FakeResponse::Page("ok"), engine::FetchOutcome::Stopped, ""},  // the answer is dropped
+      {FakeResponse::Error(500), engine::FetchOutcome::Failed,
+       "ERROR_HTTP/1.1 500 Internal Server Error"},
   };
   for (const Case& item : cases) {
     SCOPED_TRACE(item.status);
@@ -290,7 +291,7 @@ TEST_F(ScrapingThreadTest, BodyOverTheCapFailsEveryAttempt) {
   Fetch().MaxAttempts = 3;
   auto worker = MakeWorker(site.Url("/huge"));
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, -1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Failed);
   EXPECT_EQ(worker->statusText, "ERROR_Ответ сайта больше 1024 байт");
   EXPECT_EQ(worker->html, "");
   EXPECT_EQ(site.RequestCount(), 3u);
@@ -301,27 +302,18 @@ TEST_F(ScrapingThreadTest, FetchesOverTlsWithTheTestAuthority) {
   site.Serve("/page", FakeResponse::Page("secure"));
   auto worker = MakeWorker(site.Url("/page"));
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, 1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(worker->html, "secure");
 }
-
-// A window that refuses every callback: the failure escapes the attempt handling.
-class RefusingDispatcher final : public engine::IWindowDispatcher {
- public:
-  void RunOnWindowThread(const std::function<void()>&) override {
-    throw std::runtime_error("window gone");
-  }
-  void ProcessPendingMessages() override {}
-  std::string LogTimestamp() override { return kStamp; }
-};
 
 TEST_F(ScrapingThreadTest, FailureOutsideTheAttemptHandlingStillHandsOver) {
   FakeSite site;
   site.Serve("/page", FakeResponse::Page("ok"));
-  services_->Dispatcher = std::make_shared<RefusingDispatcher>();
+  // A front end that refuses every event: the failure escapes the attempt handling.
+  window_.events->FailEvents([](const std::string&) { return "window gone"; });
   auto worker = MakeWorker(site.Url("/page"));
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, -1);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Failed);
   EXPECT_EQ(worker->statusText, "ERROR_window gone");
   EXPECT_EQ(site.RequestCount(), 0u);
 }

@@ -35,17 +35,17 @@ class WorkerTest : public ::testing::Test {
     lock_path_ = "/tmp/mirava-worker-test-" + std::to_string(getpid()) + "-" +
                  std::to_string(counter++) + ".lock";
     engine::InitHttpGlobally();
-    window_.dispatcher->SetTimestamp(kStamp);
     auto services = std::make_shared<engine::WorkerServices>();
     services->Clock = clock_;
-    services->Dispatcher = window_.dispatcher;
+    services->Events = std::make_shared<engine::RunEventChannel>(
+        window_.events, [] { return std::string(kStamp); });
     services->Pacing = pacing_;
     services->RequestMutex = std::make_shared<const engine::platform::NamedLock>(
         engine::platform::NamedLock::AtPath(lock_path_));
     services->Proxies = std::make_shared<const engine::ProxyList>();
     services->Rotation = std::make_shared<engine::ProxyRotation>();
-    services->Fetch.ConnectTimeoutMs = 5000;
-    services->Fetch.ReadTimeoutMs = 10000;
+    services->Fetch.ConnectTimeout = std::chrono::milliseconds(5000);
+    services->Fetch.ReadTimeout = std::chrono::milliseconds(10000);
     services->Fetch.TrustStore = engine::TlsTrustStore::FromFile(TestCertificates::Shared().CaFile);
     services_ = services;
   }
@@ -59,7 +59,6 @@ class WorkerTest : public ::testing::Test {
     auto worker = std::make_unique<engine::TScrapingThread>(services_);
     worker->Lists = lists_;
     worker->url = url;
-    worker->LogsMemo = window_.Controls().LogsMemo;
     std::lock_guard<std::mutex> guard(lists_->WorkerListsLock);
     lists_->RunningList.push_back(worker.get());
     return worker;
@@ -85,10 +84,7 @@ class WorkerTest : public ::testing::Test {
 
   std::vector<std::string> Log() const { return window_.Log(); }
 
-  void ClearLog() {
-    std::lock_guard<std::mutex> guard(window_.state->mutex);
-    window_.state->log.clear();
-  }
+  void ClearLog() { window_.events->ClearLog(); }
 
   // For tests that run several workers one after the other.
   void ForgetFinished() {

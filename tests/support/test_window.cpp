@@ -1,285 +1,150 @@
 #include "tests/support/test_window.h"
 
 #include <algorithm>
-#include <utility>
+#include <stdexcept>
 
 namespace mirava::testing {
 
-TestDispatcher::TestDispatcher() : thread_([this] { Loop(); }) {}
-
-TestDispatcher::~TestDispatcher() {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    quit_ = true;
-  }
-  wake_.notify_all();
-  thread_.join();
-}
-
-void TestDispatcher::RunOnWindowThread(const std::function<void()>& callback) {
-  if (OnWindowThread()) {
-    callback();
-    return;
-  }
-  Task task{&callback, nullptr, false};
-  std::unique_lock<std::mutex> lock(mutex_);
-  tasks_.push_back(&task);
-  wake_.notify_all();
-  finished_.wait(lock, [&] { return task.done; });
-  if (task.error) {
-    std::rethrow_exception(task.error);
-  }
-}
-
-std::string TestDispatcher::LogTimestamp() {
+void EventRecorder::FailEvents(FailureRule rule) {
   std::lock_guard<std::mutex> guard(mutex_);
-  return timestamp_;
+  rule_ = std::move(rule);
 }
 
-void TestDispatcher::SetTimestamp(std::string timestamp) {
+void EventRecorder::ClearLog() {
   std::lock_guard<std::mutex> guard(mutex_);
-  timestamp_ = std::move(timestamp);
+  log_.clear();
 }
 
-void TestDispatcher::Loop() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [&] { return quit_ || !tasks_.empty(); });
-    if (tasks_.empty()) {
-      return;
+void EventRecorder::Check(const std::string& event) const {
+  if (rule_) {
+    if (auto message = rule_(event)) {
+      throw std::runtime_error(*message);
     }
-    Task* task = tasks_.front();
-    tasks_.pop_front();
-    lock.unlock();
-    try {
-      (*task->callback)();
-    } catch (...) {
-      task->error = std::current_exception();
-    }
-    lock.lock();
-    task->done = true;
-    finished_.notify_all();
   }
 }
 
-namespace {
-
-using State = TestWindowState;
-
-class ListView final : public engine::IListBoxView {
- public:
-  ListView(std::shared_ptr<State> state, bool cities) : state_(std::move(state)), cities_(cities) {}
-  int Count() const override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    return static_cast<int>(Items().size());
+void EventRecorder::BusyChanged(bool busy) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Check(busy ? "busy on" : "busy off");
+  if (busy) {
+    log_.clear();
+    events_.push_back("clear log");
   }
-  bool IsSelected(int index) const override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    return Items().at(index).selected;
+  const std::string action = busy ? "disable " : "enable ";
+  for (const char* control : {"Start", "Cities", "Cats"}) {
+    events_.push_back(action + control);
   }
-  std::optional<std::string> Value(int index) const override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    return Items().at(index).value;
-  }
-  void SetEnabled(bool enabled) override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    (cities_ ? state_->cities_enabled : state_->categories_enabled) = enabled;
-    state_->events.push_back(std::string(enabled ? "enable " : "disable ") +
-                             (cities_ ? "Cities" : "Cats"));
-  }
+  start_enabled_ = !busy;
+}
 
- private:
-  const std::vector<State::Item>& Items() const {
-    return cities_ ? state_->cities : state_->categories;
-  }
-  std::shared_ptr<State> state_;
-  bool cities_;
-};
+void EventRecorder::LogLine(const std::string& line) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Check("log " + line);
+  log_.push_back(line);
+}
 
-class LogView final : public engine::ILogView {
- public:
-  explicit LogView(std::shared_ptr<State> state) : state_(std::move(state)) {}
-  void Clear() override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    state_->log.clear();
-    ++state_->log_clears;
-    state_->events.push_back("clear log");
-  }
-  void AppendLine(const std::string& line) override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    state_->log.push_back(line);
-  }
-  std::string Text() const override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    std::string text;
-    for (std::size_t i = 0; i < state_->log.size(); ++i) {
-      if (i > 0)
-        text += '\n';
-      text += state_->log[i];
-    }
-    return text;
-  }
+void EventRecorder::ProgressChanged(const engine::RunProgress& progress) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Check("progress " + std::to_string(progress.Position) + "/" + std::to_string(progress.Maximum));
+  maximum_ = std::max(progress.Maximum, 0);
+  position_ = std::clamp(progress.Position, 0, maximum_);
+  rows_ = progress.Rows;
+  hints_.push_back(engine::ProgressHint(progress.Position, progress.Maximum));
+}
 
- private:
-  std::shared_ptr<State> state_;
-};
+void EventRecorder::AutoPauseArmed(std::chrono::milliseconds delay) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Check("pause armed");
+  timer_arms_.push_back(static_cast<int>(delay.count()));
+}
 
-class ProgressView final : public engine::IProgressView {
- public:
-  explicit ProgressView(std::shared_ptr<State> state) : state_(std::move(state)) {}
-  void SetMaximum(int maximum) override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    state_->progress_max = maximum;
-    state_->progress_position = std::clamp(state_->progress_position, 0, std::max(0, maximum));
-  }
-  void SetPosition(int position) override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    state_->progress_position = std::clamp(position, 0, std::max(0, state_->progress_max));
-  }
-  int Position() const override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    return state_->progress_position;
-  }
-  int Maximum() const override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    return state_->progress_max;
-  }
-  void SetHint(const std::string& hint) override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    state_->progress_hint = hint;
-  }
+void EventRecorder::RunEnded(engine::RunOutcome outcome, const std::string& message) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Check("ended");
+  outcome_ = outcome;
+  end_message_ = message;
+}
 
- private:
-  std::shared_ptr<State> state_;
-};
+std::vector<std::string> EventRecorder::Log() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return log_;
+}
 
-class ButtonView final : public engine::IButtonView {
- public:
-  explicit ButtonView(std::shared_ptr<State> state) : state_(std::move(state)) {}
-  void SetEnabled(bool enabled) override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    state_->start_enabled = enabled;
-    state_->events.push_back(enabled ? "enable Start" : "disable Start");
-  }
+std::vector<std::string> EventRecorder::Events() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return events_;
+}
 
- private:
-  std::shared_ptr<State> state_;
-};
+std::vector<int> EventRecorder::TimerArms() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return timer_arms_;
+}
 
-class TimerView final : public engine::ITimerView {
- public:
-  explicit TimerView(std::shared_ptr<State> state) : state_(std::move(state)) {}
-  void Arm(int interval_ms) override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    state_->timer_arms.push_back(interval_ms);
-  }
+std::vector<std::string> EventRecorder::Hints() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return hints_;
+}
 
- private:
-  std::shared_ptr<State> state_;
-};
+std::string EventRecorder::ProgressHint() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return hints_.empty() ? std::string() : hints_.back();
+}
 
-class CheckBoxView final : public engine::ICheckBoxView {
- public:
-  explicit CheckBoxView(std::shared_ptr<State> state) : state_(std::move(state)) {}
-  bool IsChecked() const override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    return state_->use_proxy;
-  }
+int EventRecorder::ProgressPosition() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return position_;
+}
 
- private:
-  std::shared_ptr<State> state_;
-};
+int EventRecorder::ProgressMax() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return maximum_;
+}
 
-class SpinView final : public engine::ISpinEditView {
- public:
-  SpinView(std::shared_ptr<State> state, bool limit) : state_(std::move(state)), limit_(limit) {}
-  int Value() const override {
-    std::lock_guard<std::mutex> guard(state_->mutex);
-    return limit_ ? state_->limit : state_->interval;
-  }
+long long EventRecorder::Rows() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return rows_;
+}
 
- private:
-  std::shared_ptr<State> state_;
-  bool limit_;
-};
+bool EventRecorder::StartEnabled() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return start_enabled_;
+}
 
-}  // namespace
+std::optional<engine::RunOutcome> EventRecorder::Outcome() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return outcome_;
+}
 
-TestWindow::TestWindow()
-    : dispatcher(std::make_shared<TestDispatcher>()), state(std::make_shared<TestWindowState>()) {}
-
-engine::WindowControls TestWindow::Controls() const {
-  engine::WindowControls controls;
-  controls.CitiesListBox = std::make_shared<ListView>(state, true);
-  controls.CatsListBox = std::make_shared<ListView>(state, false);
-  controls.LogsMemo = std::make_shared<LogView>(state);
-  controls.ProgressBar = std::make_shared<ProgressView>(state);
-  controls.StartButton = std::make_shared<ButtonView>(state);
-  controls.ResumeTimer = std::make_shared<TimerView>(state);
-  controls.UseProxyCheckBox = std::make_shared<CheckBoxView>(state);
-  controls.LimitEdit = std::make_shared<SpinView>(state, true);
-  controls.IntervalSpinEdit = std::make_shared<SpinView>(state, false);
-  return controls;
+std::string EventRecorder::EndMessage() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return end_message_;
 }
 
 void TestWindow::AddCity(std::string name, std::optional<std::string> value, bool selected) {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  state->cities.push_back({std::move(name), std::move(value), selected});
+  cities_.push_back({std::move(name), std::move(value), selected});
 }
 
 void TestWindow::AddCategory(std::string name, std::optional<std::string> value, bool selected) {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  state->categories.push_back({std::move(name), std::move(value), selected});
+  categories_.push_back({std::move(name), std::move(value), selected});
 }
 
-void TestWindow::SetUseProxy(bool on) {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  state->use_proxy = on;
-}
-
-void TestWindow::SetLimit(int threads) {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  state->limit = threads;
-}
-
-void TestWindow::SetInterval(int seconds) {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  state->interval = seconds;
-}
-
-std::vector<std::string> TestWindow::Log() const {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  return state->log;
-}
-
-std::vector<std::string> TestWindow::Events() const {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  return state->events;
-}
-
-std::vector<int> TestWindow::TimerArms() const {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  return state->timer_arms;
-}
-
-int TestWindow::ProgressPosition() const {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  return state->progress_position;
-}
-
-int TestWindow::ProgressMax() const {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  return state->progress_max;
-}
-
-std::string TestWindow::ProgressHint() const {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  return state->progress_hint;
-}
-
-bool TestWindow::StartEnabled() const {
-  std::lock_guard<std::mutex> guard(state->mutex);
-  return state->start_enabled;
+engine::RunRequest TestWindow::Request(const std::string& folder) const {
+  engine::RunRequest request;
+  for (const Item& item : cities_) {
+    if (item.selected) {
+      request.Cities.push_back(item.value);
+    }
+  }
+  for (const Item& item : categories_) {
+    if (item.selected) {
+      request.Categories.push_back(item.value);
+    }
+  }
+  request.ThreadsLimit = limit_;
+  request.IntervalSec = interval_;
+  request.UseProxy = use_proxy_;
+  request.Folder = folder;
+  return request;
 }
 
 }  // namespace mirava::testing

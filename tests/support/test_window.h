@@ -1,100 +1,97 @@
 #pragma once
-// A window for tests of the run: a dedicated "window thread" that executes dispatched callbacks
-// one at a time, and views that record what the run did to them. Tests read the recorded state
-// through the accessors, which take the same lock the views use.
-#include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <exception>
+// The window as the run's tests see it: the selection and limits a run starts from, and a
+// recorder of every event the run announces, kept as the window would show it. Safe to read from
+// the test thread while a run goes on.
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
-#include "engine/window_link.h"
+#include "engine/run_events.h"
 
 namespace mirava::testing {
 
-class TestDispatcher final : public engine::IWindowDispatcher {
+class EventRecorder final : public engine::IRunEvents {
  public:
-  TestDispatcher();
-  ~TestDispatcher() override;
+  // Asked with a short description of each event ("busy on", "log <line>", "progress 1/4",
+  // "pause armed", "ended"); a message makes the event throw it instead of being recorded.
+  using FailureRule = std::function<std::optional<std::string>(const std::string& event)>;
 
-  void RunOnWindowThread(const std::function<void()>& callback) override;
-  void ProcessPendingMessages() override { ++processed_; }
-  std::string LogTimestamp() override;
+  void BusyChanged(bool busy) override;
+  void LogLine(const std::string& line) override;
+  void ProgressChanged(const engine::RunProgress& progress) override;
+  void AutoPauseArmed(std::chrono::milliseconds delay) override;
+  void RunEnded(engine::RunOutcome outcome, const std::string& message) override;
 
-  void SetTimestamp(std::string timestamp);
-  bool OnWindowThread() const { return std::this_thread::get_id() == thread_.get_id(); }
-  int ProcessedCount() const { return processed_.load(); }
+  void FailEvents(FailureRule rule);
+  void ClearLog();
+
+  std::vector<std::string> Log() const;
+  // "clear log", "disable Start", "disable Cities", "disable Cats" and back, as the window does.
+  std::vector<std::string> Events() const;
+  std::vector<int> TimerArms() const;      // delays in milliseconds, in the order armed
+  std::vector<std::string> Hints() const;  // every hint the bar was given
+  std::string ProgressHint() const;
+  int ProgressPosition() const;
+  int ProgressMax() const;
+  long long Rows() const;
+  bool StartEnabled() const;
+  std::optional<engine::RunOutcome> Outcome() const;
+  std::string EndMessage() const;
 
  private:
-  struct Task {
-    const std::function<void()>* callback;
-    std::exception_ptr error;
-    bool done = false;
-  };
-  void Loop();
+  void Check(const std::string& event) const;
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable finished_;
-  std::deque<Task*> tasks_;
-  bool quit_ = false;
-  std::string timestamp_ = "10.12.2026 12:00:00";
-  std::atomic<int> processed_{0};
-  std::thread thread_;
+  mutable std::mutex mutex_;
+  FailureRule rule_;
+  std::vector<std::string> log_;
+  std::vector<std::string> events_;
+  std::vector<int> timer_arms_;
+  std::vector<std::string> hints_;
+  int position_ = 0;
+  int maximum_ = 100;
+  long long rows_ = 0;
+  bool start_enabled_ = true;
+  std::optional<engine::RunOutcome> outcome_;
+  std::string end_message_;
 };
 
-// State shared by the views of one test window, guarded by one lock.
-struct TestWindowState {
-  std::mutex mutex;
+class TestWindow {
+ public:
+  std::shared_ptr<EventRecorder> events = std::make_shared<EventRecorder>();
+
+  void AddCity(std::string name, std::optional<std::string> value, bool selected);
+  void AddCategory(std::string name, std::optional<std::string> value, bool selected);
+  void ClearCities() { cities_.clear(); }
+  void SetUseProxy(bool on) { use_proxy_ = on; }
+  void SetLimit(int threads) { limit_ = threads; }
+  void SetInterval(int seconds) { interval_ = seconds; }
+  // What the start button would hand a run.
+  engine::RunRequest Request(const std::string& folder) const;
+
+  std::vector<std::string> Log() const { return events->Log(); }
+  std::vector<std::string> Events() const { return events->Events(); }
+  std::vector<int> TimerArms() const { return events->TimerArms(); }
+  int ProgressPosition() const { return events->ProgressPosition(); }
+  int ProgressMax() const { return events->ProgressMax(); }
+  std::string ProgressHint() const { return events->ProgressHint(); }
+  bool StartEnabled() const { return events->StartEnabled(); }
+
+ private:
   struct Item {
     std::string name;
     std::optional<std::string> value;
     bool selected = false;
   };
-  std::vector<Item> cities;
-  std::vector<Item> categories;
-  bool cities_enabled = true;
-  bool categories_enabled = true;
-  bool start_enabled = true;
-  std::vector<std::string> log;
-  int log_clears = 0;
-  int progress_max = 100;
-  int progress_position = 0;
-  std::string progress_hint;
-  std::vector<int> timer_arms;  // intervals, in the order armed
-  bool use_proxy = false;
-  int limit = 1;
-  int interval = 0;
-  std::vector<std::string> events;  // "enable Start", "disable Cities", "clear log", ...
-};
-
-class TestWindow {
- public:
-  TestWindow();
-
-  std::shared_ptr<TestDispatcher> dispatcher;
-  std::shared_ptr<TestWindowState> state;
-  engine::WindowControls Controls() const;
-
-  // Convenience setters and readers, safe from the test thread.
-  void AddCity(std::string name, std::optional<std::string> value, bool selected);
-  void AddCategory(std::string name, std::optional<std::string> value, bool selected);
-  void SetUseProxy(bool on);
-  void SetLimit(int threads);
-  void SetInterval(int seconds);
-  std::vector<std::string> Log() const;
-  std::vector<std::string> Events() const;
-  std::vector<int> TimerArms() const;
-  int ProgressPosition() const;
-  int ProgressMax() const;
-  std::string ProgressHint() const;
-  bool StartEnabled() const;
+  std::vector<Item> cities_;
+  std::vector<Item> categories_;
+  bool use_proxy_ = false;
+  int limit_ = 1;
+  int interval_ = 0;
 };
 
 }  // namespace mirava::testing

@@ -1,8 +1,8 @@
-#include "app/list_files.h"
+#include "config/list_files.h"
 
 #include "analysis/text_encoding.h"
 
-namespace mirava::app {
+namespace mirava::config {
 
 namespace {
 
@@ -111,4 +111,4 @@ std::optional<std::string> ListFileProblem(const std::string& file_name,
          "; исправьте файл и запустите программу снова.";
 }
 
-}  // namespace mirava::app
+}  // namespace mirava::config

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace mirava::app {
+namespace mirava::config {
 
 inline constexpr const char* kCitySelectionFileName = "selection1.txt";
 inline constexpr const char* kCategorySelectionFileName = "selection2.txt";
@@ -31,4 +31,4 @@ std::vector<bool> MatchCities(const std::vector<std::u16string>& item_names,
 // "Не удалось отметить рубрики:" and the names, every line ended by CR LF.
 std::u16string UnmatchedCategoriesText(const std::vector<std::u16string>& remaining);
 
-}  // namespace mirava::app
+}  // namespace mirava::config

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace mirava::app {
+namespace mirava::config {
 
 inline constexpr const char* kCitiesFileName = "cities.txt";
 inline constexpr const char* kCategoriesFileName = "categories.txt";
@@ -41,4 +41,4 @@ std::optional<std::string> ListFileProblem(const std::string& file_name,
                                            const std::vector<std::u16string>& lines,
                                            const ListFileItems& parsed);
 
-}  // namespace mirava::app
+}  // namespace mirava::config

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace mirava::app {
+namespace mirava::config {
 
 inline constexpr const char* kFolderCheckCaption = "Внимание!";
 
@@ -14,4 +14,4 @@ inline constexpr const char* kFolderCheckCaption = "Внимание!";
 // library is a system one.
 std::optional<std::string> FailedFolderCheck(const std::string& folder);
 
-}  // namespace mirava::app
+}  // namespace mirava::config

@@ -1,11 +1,11 @@
-#include "app/settings.h"
+#include "config/settings.h"
 
 #include <system_error>
 
-#include "app/file_io.h"
-#include "app/ini_file.h"
+#include "config/file_io.h"
+#include "config/ini_file.h"
 
-namespace mirava::app {
+namespace mirava::config {
 
 StoredSettings ReadSettings(const std::string& path) {
   StoredSettings settings;
@@ -31,4 +31,4 @@ void WriteSetting(const std::string& path, std::string_view key, int value) {
   WriteFileBytes(path, ini.Bytes());
 }
 
-}  // namespace mirava::app
+}  // namespace mirava::config

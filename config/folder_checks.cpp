@@ -1,8 +1,8 @@
-#include "app/folder_checks.h"
+#include "config/folder_checks.h"
 
 #include "analysis/text_encoding.h"
 
-namespace mirava::app {
+namespace mirava::config {
 namespace {
 
 constexpr const char* kInsideArchive =
@@ -28,4 +28,4 @@ std::optional<std::string> FailedFolderCheck(const std::string& folder) {
   return std::nullopt;
 }
 
-}  // namespace mirava::app
+}  // namespace mirava::config

@@ -1,10 +1,10 @@
-#include "app/ini_file.h"
+#include "config/ini_file.h"
 
 #include <charconv>
 
 #include "analysis/text_encoding.h"
 
-namespace mirava::app {
+namespace mirava::config {
 namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
@@ -163,4 +163,4 @@ std::string IniDocument::Bytes() const {
   return bytes;
 }
 
-}  // namespace mirava::app
+}  // namespace mirava::config

@@ -1,10 +1,10 @@
-#include "app/selection.h"
+#include "config/selection.h"
 
 #include <algorithm>
 
 #include "analysis/text_encoding.h"
 
-namespace mirava::app {
+namespace mirava::config {
 
 std::string EncodeCitySelection(const std::vector<std::u16string>& names) {
   std::string bytes;
@@ -63,4 +63,4 @@ std::u16string UnmatchedCategoriesText(const std::vector<std::u16string>& remain
   return text;
 }
 
-}  // namespace mirava::app
+}  // namespace mirava::config

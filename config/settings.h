@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace mirava::app {
+namespace mirava::config {
 
 inline constexpr const char* kSettingsFileName = "settings.ini";
 inline constexpr const char* kSettingsSection = "Settings";
@@ -27,4 +27,4 @@ StoredSettings ReadSettings(const std::string& path);
 // std::system_error naming the file when it cannot be read or written.
 void WriteSetting(const std::string& path, std::string_view key, int value);
 
-}  // namespace mirava::app
+}  // namespace mirava::config

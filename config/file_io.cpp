@@ -1,4 +1,4 @@
-#include "app/file_io.h"
+#include "config/file_io.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 
 #include "analysis/text_encoding.h"
 
-namespace mirava::app {
+namespace mirava::config {
 namespace {
 
 [[noreturn]] void ThrowFileError(int error, const std::string& path) {
@@ -92,4 +92,4 @@ std::optional<std::vector<std::u16string>> ReadTextFileLines(const std::string& 
   return analysis::ReadTextLines(*bytes);
 }
 
-}  // namespace mirava::app
+}  // namespace mirava::config

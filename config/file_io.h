@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace mirava::app {
+namespace mirava::config {
 
 // The file's bytes, or nothing when it does not exist. Throws std::system_error naming the file
 // when it exists but cannot be read.
@@ -20,4 +20,4 @@ void WriteFileBytes(const std::string& path, std::string_view bytes);
 // when the file is missing or cannot be read.
 std::optional<std::vector<std::u16string>> ReadTextFileLines(const std::string& path);
 
-}  // namespace mirava::app
+}  // namespace mirava::config

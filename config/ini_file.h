@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace mirava::app {
+namespace mirava::config {
 
 class IniDocument {
  public:
@@ -42,4 +42,4 @@ class IniDocument {
 // Strict decimal parse of a whole (already trimmed) text into an int.
 std::optional<int> ParseInteger(std::string_view text);
 
-}  // namespace mirava::app
+}  // namespace mirava::config

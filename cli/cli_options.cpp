@@ -1,0 +1,281 @@
+#include "cli/cli_options.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "analysis/text_encoding.h"
+#include "config/file_io.h"
+#include "config/list_files.h"
+#include "engine/proxy_list.h"
+
+namespace mirava::cli {
+
+namespace {
+
+std::optional<int> ParseWholeNumber(const std::string& text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The items of one list file whose names were asked for, in list order; `missing` gets every
+// asked name that matches no item.
+std::vector<std::optional<std::string>> SelectedValues(const std::vector<config::ListItem>& items,
+                                                       const std::vector<std::string>& names,
+                                                       bool all,
+                                                       std::vector<std::string>& missing) {
+  std::vector<std::u16string> asked;
+  for (const std::string& name : names) {
+    asked.push_back(analysis::Utf8ToUtf16(name));
+  }
+  std::vector<bool> matched(asked.size(), false);
+  std::vector<std::optional<std::string>> values;
+  for (const config::ListItem& item : items) {
+    bool selected = all;
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+      if (analysis::EqualsIgnoreCase(asked[i], item.Name)) {
+        matched[i] = true;
+        selected = true;
+      }
+    }
+    if (selected) {
+      values.push_back(analysis::Utf16ToUtf8(item.Value));
+    }
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (!matched[i]) {
+      missing.push_back(names[i]);
+    }
+  }
+  return values;
+}
+
+// The items of one list file; nothing when it is missing or gives no item. Skipped lines are
+// told in `warnings`, as the window tells them at start-up.
+std::optional<std::vector<config::ListItem>> ReadList(const std::string& folder,
+                                                      const char* file_name, bool categories,
+                                                      std::vector<std::string>& warnings) {
+  const auto lines = config::ReadTextFileLines(folder + file_name);
+  if (!lines) {
+    return std::nullopt;
+  }
+  config::ListFileItems parsed =
+      categories ? config::ParseCategoryLines(*lines) : config::ParseCityLines(*lines);
+  if (parsed.Items.empty()) {
+    return std::nullopt;
+  }
+  if (auto problem = config::ListFileProblem(file_name, *lines, parsed)) {
+    warnings.push_back(std::move(*problem));
+  }
+  return std::move(parsed.Items);
+}
+
+std::string JoinQuoted(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) {
+    text += (text.empty() ? "«" : ", «") + name + "»";
+  }
+  return text;
+}
+
+}  // namespace
+
+std::variant<CliOptions, UsageError> ParseArguments(const std::vector<std::string>& arguments) {
+  CliOptions options;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    // "--name value" or "--name=value".
+    std::string name = argument;
+    std::optional<std::string> inline_value;
+    if (const std::size_t equals = argument.find('=');
+        argument.starts_with("--") && equals != std::string::npos) {
+      name = argument.substr(0, equals);
+      inline_value = argument.substr(equals + 1);
+    }
+    const auto value = [&]() -> std::optional<std::string> {
+      if (inline_value) {
+        return inline_value;
+      }
+      if (i + 1 < arguments.size()) {
+        return arguments[++i];
+      }
+      return std::nullopt;
+    };
+    const auto flag = [&](bool& target) -> std::optional<UsageError> {
+      if (inline_value) {
+        return UsageError{"Параметр " + name + " не принимает значения"};
+      }
+      target = true;
+      return std::nullopt;
+    };
+    std::optional<UsageError> error;
+    if (name == "--help" || name == "-h") {
+      error = flag(options.Help);
+    } else if (name == "--all-cities") {
+      error = flag(options.AllCities);
+    } else if (name == "--all-categories") {
+      error = flag(options.AllCategories);
+    } else if (name == "--proxy") {
+      error = flag(options.UseProxy);
+    } else if (name == "--no-open") {
+      error = flag(options.NoOpen);
+    } else if (name == "--city" || name == "--category" || name == "--threads" ||
+               name == "--interval" || name == "--folder") {
+      const std::optional<std::string> text = value();
+      if (!text) {
+        return UsageError{"Параметру " + name + " нужно значение"};
+      }
+      if (name == "--city") {
+        options.Cities.push_back(*text);
+      } else if (name == "--category") {
+        options.Categories.push_back(*text);
+      } else if (name == "--folder") {
+        options.Folder = *text;
+      } else if (name == "--threads") {
+        const std::optional<int> threads = ParseWholeNumber(*text);
+        if (!threads || *threads < kMinThreads || *threads > kMaxThreads) {
+          return UsageError{"Число потоков должно быть целым от " + std::to_string(kMinThreads) +
+                            " до " + std::to_string(kMaxThreads) + ", а не «" + *text + "»"};
+        }
+        options.Threads = *threads;
+      } else {
+        const std::optional<int> seconds = ParseWholeNumber(*text);
+        if (!seconds || *seconds < 0) {
+          return UsageError{"Интервал должен быть целым числом секунд не меньше 0, а не «" + *text +
+                            "»"};
+        }
+        options.IntervalSec = *seconds;
+      }
+    } else {
+      return UsageError{"Неизвестный параметр «" + argument + "»"};
+    }
+    if (error) {
+      return *error;
+    }
+  }
+  if (options.Help) {
+    return options;
+  }
+  if (options.Cities.empty() && !options.AllCities) {
+    return UsageError{"Не выбран ни один город: укажите --city или --all-cities"};
+  }
+  if (options.Categories.empty() && !options.AllCategories) {
+    return UsageError{"Не выбрана ни одна рубрика: укажите --category или --all-categories"};
+  }
+  return options;
+}
+
+std::string HelpText() {
+  return R"(mirava-cli — сбор данных организаций без окна.
+
+Использование: mirava-cli (--city НАЗВАНИЕ ... | --all-cities)
+                          (--category НАЗВАНИЕ ... | --all-categories) [параметры]
+
+  --city НАЗВАНИЕ      город из cities.txt; можно указать несколько раз
+  --category НАЗВАНИЕ  рубрика из categories.txt; можно указать несколько раз
+  --all-cities         все города из cities.txt
+  --all-categories     все рубрики из categories.txt
+  --threads N          число потоков, от 1 до 1000 (по умолчанию 1)
+  --interval СЕКУНДЫ   интервал между запросами к сайту (по умолчанию 10, с --proxy 0)
+  --proxy              использовать прокси из файла proxy.txt
+  --folder ПАПКА       где лежат cities.txt, categories.txt, proxy.txt и куда пишутся
+                       результаты (по умолчанию папка программы)
+  --no-open            не открывать файл Excel по окончании (без этого параметра он
+                       открывается, только если есть графический экран)
+  --help               эта справка
+
+Задания составляются в порядке списков, как в окне программы. Строки лога идут в
+стандартный вывод, ход работы — в стандартный поток ошибок; лог также сохраняется в
+файл log<номер>.txt. Ctrl+C (SIGINT) или SIGTERM останавливают работу, как кнопка
+«стоп»; второй Ctrl+C завершает программу сразу.
+
+Коды завершения: 0 — сбор завершен; 1 — ошибка во время работы; 2 — неверные
+параметры или файлы списков; 3 — работа остановлена; 130 — прервана вторым Ctrl+C.
+
+Usage: mirava-cli (--city NAME ... | --all-cities)
+                  (--category NAME ... | --all-categories) [options]
+
+  --city NAME          a city as named in cities.txt; may be repeated
+  --category NAME      a category as named in categories.txt; may be repeated
+  --all-cities         every city of cities.txt
+  --all-categories     every category of categories.txt
+  --threads N          download threads, 1 to 1000 (default 1)
+  --interval SECONDS   time between requests to the site (default 10, 0 with --proxy)
+  --proxy              use the proxies listed in proxy.txt
+  --folder DIR         where cities.txt, categories.txt and proxy.txt are and where the
+                       results go (default: the program's own folder)
+  --no-open            do not open the workbook at the end (by default it is opened only
+                       when a display is present)
+  --help               this text
+
+Jobs are formed in list order, as the window does. Log lines go to standard output,
+progress to standard error; the log is also saved as log<number>.txt. Ctrl+C (SIGINT)
+or SIGTERM stops the run as the "стоп" button does; a second Ctrl+C ends at once.
+
+Exit status: 0 complete run; 1 an error during the run; 2 bad options or list files;
+3 stopped; 130 ended by a second Ctrl+C.
+)";
+}
+
+std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& options,
+                                                            const std::string& folder,
+                                                            std::vector<std::string>& warnings) {
+  const auto cities = ReadList(folder, config::kCitiesFileName, false, warnings);
+  if (!cities) {
+    return UsageError{"Файл " + folder + config::kCitiesFileName + " не найден или пуст"};
+  }
+  const auto categories = ReadList(folder, config::kCategoriesFileName, true, warnings);
+  if (!categories) {
+    return UsageError{"Файл " + folder + config::kCategoriesFileName +
+                      " не найден или в нем меньше двух строк"};
+  }
+  engine::RunRequest request;
+  std::vector<std::string> missing_cities;
+  std::vector<std::string> missing_categories;
+  request.Cities = SelectedValues(*cities, options.Cities, options.AllCities, missing_cities);
+  request.Categories =
+      SelectedValues(*categories, options.Categories, options.AllCategories, missing_categories);
+  if (!missing_cities.empty()) {
+    return UsageError{"В файле " + std::string(config::kCitiesFileName) + " нет городов " +
+                      JoinQuoted(missing_cities)};
+  }
+  if (!missing_categories.empty()) {
+    return UsageError{"В файле " + std::string(config::kCategoriesFileName) + " нет рубрик " +
+                      JoinQuoted(missing_categories)};
+  }
+  if (options.UseProxy) {
+    // As the window's start: proxies asked for never turn into direct requests by accident.
+    if (auto why = engine::ProxyFileProblem(folder + "proxy.txt")) {
+      return UsageError{"Задан --proxy, но " + *why + ". Впишите в proxy.txt прокси, по одному в " +
+                        "строке " + engine::kProxyFormats + ", или уберите --proxy, чтобы " +
+                        "работать напрямую: тогда запросы идут по одному с заданным интервалом."};
+    }
+  }
+  request.ThreadsLimit = options.Threads;
+  request.UseProxy = options.UseProxy;
+  request.IntervalSec =
+      options.IntervalSec.value_or(options.UseProxy ? kProxyIntervalSec : kDirectIntervalSec);
+  request.Folder = folder;
+  return request;
+}
+
+std::optional<UsageError> CheckFolderWritable(const std::string& folder) {
+  const std::string probe = folder + ".mirava-cli-" + std::to_string(::getpid());
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    return UsageError{"В папку " + folder + " нельзя записать файлы: " + std::strerror(errno)};
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return std::nullopt;
+}
+
+}  // namespace mirava::cli

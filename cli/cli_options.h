@@ -1,0 +1,59 @@
+#pragma once
+// The command line of mirava-cli, and the run request it stands for.
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "engine/run_events.h"
+
+namespace mirava::cli {
+
+// Exit statuses; other tools rely on them.
+inline constexpr int kExitComplete = 0;
+inline constexpr int kExitRunFailed = 1;
+inline constexpr int kExitBadInput = 2;
+inline constexpr int kExitStopped = 3;
+inline constexpr int kExitInterrupted = 130;  // a second SIGINT
+
+inline constexpr int kMinThreads = 1;
+inline constexpr int kMaxThreads = 1000;
+// As the window: ten seconds between direct requests, none when proxies are used.
+inline constexpr int kDirectIntervalSec = 10;
+inline constexpr int kProxyIntervalSec = 0;
+
+struct CliOptions {
+  std::vector<std::string> Cities;  // names as in cities.txt, in the order given
+  std::vector<std::string> Categories;
+  bool AllCities = false;
+  bool AllCategories = false;
+  int Threads = 1;
+  std::optional<int> IntervalSec;  // nothing: as the window sets it for the proxy switch
+  bool UseProxy = false;
+  std::optional<std::string> Folder;  // nothing: the program's own folder
+  bool NoOpen = false;
+  bool Help = false;
+};
+
+// A message for the operator, in Russian.
+struct UsageError {
+  std::string Message;
+};
+
+std::variant<CliOptions, UsageError> ParseArguments(const std::vector<std::string>& arguments);
+
+// The --help text, in Russian and in English.
+std::string HelpText();
+
+// The job selection for the options from the list files in `folder` (with its trailing "/"):
+// every list item whose name was asked for (letter case ignored), in list order, as the window
+// would select them. Skipped lines of the list files are told in `warnings`. With --proxy, a
+// proxy.txt without a usable entry is an error.
+std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& options,
+                                                            const std::string& folder,
+                                                            std::vector<std::string>& warnings);
+
+// Nothing when a file can be created in `folder`, else why not.
+std::optional<UsageError> CheckFolderWritable(const std::string& folder);
+
+}  // namespace mirava::cli

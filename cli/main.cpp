@@ -1,0 +1,198 @@
+// mirava-cli: a crawl without a window, on the same core and the same files as the window.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/console_events.h"
+#include "engine/http_client.h"
+#include "engine/platform/clock.h"
+#include "engine/platform/desktop_open.h"
+#include "engine/platform/exe_folder.h"
+#include "engine/proxy_list.h"
+#include "engine/request_pacing.h"
+#include "engine/scraper.h"
+
+namespace {
+
+using namespace mirava;
+
+std::atomic<int> g_interrupts{0};
+std::atomic<bool> g_terminate{false};
+
+extern "C" void OnInterrupt(int) {
+  // The first asks for a stop as the button does; the second ends at once.
+  if (g_interrupts.fetch_add(1) >= 1) {
+    ::_exit(cli::kExitInterrupted);
+  }
+}
+
+extern "C" void OnTerminate(int) {
+  g_terminate.store(true);
+}
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = OnInterrupt;
+  sigaction(SIGINT, &action, nullptr);
+  action.sa_handler = OnTerminate;
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+void PrintError(const std::string& message) {
+  std::fprintf(stderr, "mirava-cli: %s\n", message.c_str());
+}
+
+bool DisplayPresent() {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+std::string WithTrailingSlash(std::string folder) {
+  if (folder.empty()) {
+    return "./";
+  }
+  if (folder.back() != '/') {
+    folder += '/';
+  }
+  return folder;
+}
+
+int ExitStatus(engine::RunOutcome outcome) {
+  switch (outcome) {
+    case engine::RunOutcome::Complete:
+      return cli::kExitComplete;
+    case engine::RunOutcome::Stopped:
+      return cli::kExitStopped;
+    case engine::RunOutcome::Failed:
+      break;
+  }
+  return cli::kExitRunFailed;
+}
+
+// Shows the run's events until it has ended; passes on stop requests and the automatic resume.
+int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& events) {
+  cli::ProgressPrinter progress(stderr, ::isatty(STDERR_FILENO) != 0, std::chrono::seconds(5));
+  const bool shared_terminal = ::isatty(STDERR_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0;
+  std::optional<std::chrono::steady_clock::time_point> resume_at;
+  bool stop_passed = false;
+  for (;;) {
+    if (!stop_passed && (g_interrupts.load() > 0 || g_terminate.load())) {
+      stop_passed = true;
+      if (const auto alive = run.lock()) {
+        alive->Stop();
+      }
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (resume_at && now >= *resume_at) {
+      resume_at.reset();
+      if (const auto alive = run.lock(); alive && alive->IsPaused()) {
+        alive->Resume();
+      }
+    }
+    const std::optional<cli::ConsoleEvents::Event> event =
+        events.Next(std::chrono::milliseconds(100));
+    if (!event) {
+      progress.Redraw(std::chrono::steady_clock::now());
+      continue;
+    }
+    switch (event->Type) {
+      case cli::ConsoleEvents::Event::Kind::Log:
+        if (shared_terminal) {
+          progress.ClearLine();
+        }
+        std::fprintf(stdout, "%s\n", event->Text.c_str());
+        std::fflush(stdout);
+        break;
+      case cli::ConsoleEvents::Event::Kind::Progress:
+        progress.Update(event->Progress, std::chrono::steady_clock::now());
+        break;
+      case cli::ConsoleEvents::Event::Kind::AutoPause:
+        resume_at = std::chrono::steady_clock::now() + event->Delay;
+        break;
+      case cli::ConsoleEvents::Event::Kind::Ended:
+        progress.Finish(std::chrono::steady_clock::now());
+        if (!event->Text.empty()) {
+          PrintError(event->Text);
+        }
+        return ExitStatus(event->Outcome);
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const auto parsed = cli::ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (const auto* error = std::get_if<cli::UsageError>(&parsed)) {
+    PrintError(error->Message);
+    std::fprintf(stderr, "mirava-cli --help: справка / help\n");
+    return cli::kExitBadInput;
+  }
+  const cli::CliOptions& options = std::get<cli::CliOptions>(parsed);
+  if (options.Help) {
+    std::fputs(cli::HelpText().c_str(), stdout);
+    return cli::kExitComplete;
+  }
+
+  std::setlocale(LC_TIME, "");
+  const std::string folder =
+      options.Folder ? WithTrailingSlash(*options.Folder) : engine::platform::ExecutableFolder();
+  std::vector<std::string> warnings;
+  const auto request = cli::MakeRunRequest(options, folder, warnings);
+  for (const std::string& warning : warnings) {
+    PrintError(warning);
+  }
+  if (const auto* error = std::get_if<cli::UsageError>(&request)) {
+    PrintError(error->Message);
+    return cli::kExitBadInput;
+  }
+  if (const auto error = cli::CheckFolderWritable(folder)) {
+    PrintError(error->Message);
+    return cli::kExitBadInput;
+  }
+
+  // Before any thread exists: the HTTP library's global set-up is not thread-safe.
+  engine::InitHttpGlobally();
+  InstallSignalHandlers();
+
+  auto events = std::make_shared<cli::ConsoleEvents>();
+  engine::RunEnvironment environment;
+  environment.Clock = engine::platform::MakeSystemClock();
+  environment.Events = events;
+  environment.Pacing = std::make_shared<engine::PacingState>();
+  environment.Rotation = std::make_shared<engine::ProxyRotation>();
+  const bool open_workbook = !options.NoOpen && DisplayPresent();
+  environment.OpenWorkbook = [open_workbook](const std::string& path) {
+    if (open_workbook) {
+      engine::platform::OpenWithDesktop(path);
+    }
+  };
+
+  std::weak_ptr<engine::TScraper> run;
+  try {
+    std::shared_ptr<engine::TScraper> started =
+        engine::TScraper::Create(std::move(environment), std::get<engine::RunRequest>(request));
+    run = started;
+    started->Start();
+  } catch (const std::exception& error) {
+    PrintError(std::string("Ошибка: ") + error.what());
+    return cli::kExitRunFailed;
+  }
+  const int status = Follow(run, *events);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // Workers stopped in the middle of a request may still be waiting for the site; everything of
+  // the run is on disk, so the process ends without waiting for them.
+  std::_Exit(status);
+}

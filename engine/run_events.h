@@ -1,0 +1,61 @@
+#pragma once
+// How a run talks to its front end. The front end starts a run from a RunRequest and passes on
+// the operator's changes; the run announces what happened through IRunEvents. The window and the
+// command-line program are two implementations of these events; tests record them.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mirava::engine {
+
+// What a run is told to do, as a plain value taken when it starts.
+struct RunRequest {
+  // The values kept behind the selected list items, in list order. Nothing for an item that
+  // carries no value (a placeholder): the pairs it forms are skipped with one log line.
+  std::vector<std::optional<std::string>> Cities;
+  std::vector<std::optional<std::string>> Categories;
+  int ThreadsLimit = 1;
+  int IntervalSec = 10;
+  bool UseProxy = false;
+  // Every file of the run lies there; with a trailing "/".
+  std::string Folder;
+};
+
+enum class RunOutcome {
+  Complete,  // the queue ran dry: "Сбор данных завершен"
+  Failed,    // it could not start, or an error was reported on the way
+  Stopped,   // stopped on request
+};
+
+struct RunProgress {
+  int Position = 0;    // pages harvested
+  int Maximum = 0;     // addresses known
+  long long Rows = 0;  // rows written to the results file
+};
+
+// Called on the run's threads, one call at a time and in the order things happened (a worker's
+// lines come before the coordinator's line about that worker). An implementation must return
+// quickly and must not call back into the run; it hands the event to its own thread. An exception
+// it throws counts as a failure of the step that announced the event.
+class IRunEvents {
+ public:
+  virtual ~IRunEvents() = default;
+  // On: a run begins (the window clears its log pane and disables the start button and the
+  // lists). Off: the run has given the front end back; nothing but RunEnded follows.
+  virtual void BusyChanged(bool busy) = 0;
+  // A whole log line, time stamp included, UTF-8.
+  virtual void LogLine(const std::string& line) = 0;
+  virtual void ProgressChanged(const RunProgress& progress) = 0;
+  // The run paused itself after reporting an error; the front end resumes it after `delay`
+  // unless the operator acts first.
+  virtual void AutoPauseArmed(std::chrono::milliseconds delay) = 0;
+  // The very last event. `message` says why a run that never began failed.
+  virtual void RunEnded(RunOutcome outcome, const std::string& message) = 0;
+};
+
+// The progress bar's hint: "<position> из <maximum>, осталось <left>", with the position held
+// between 0 and the maximum as the bar holds it.
+std::string ProgressHint(int position, int maximum);
+
+}  // namespace mirava::engine

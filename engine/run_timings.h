@@ -1,0 +1,34 @@
+#pragma once
+// The one home of a run's timings and limits. Settings default to these values, and the Russian
+// texts that mention a pause are formed from them.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace mirava::engine {
+
+namespace timings {
+using namespace std::chrono_literals;
+
+inline constexpr std::chrono::milliseconds kLoopSleep = 50ms;       // each turn of the pool loop
+inline constexpr std::chrono::milliseconds kRefusalPause = 400ms;   // after a 403
+inline constexpr std::chrono::milliseconds kRateLimitPause = 5min;  // after a 429, direct mode
+inline constexpr std::chrono::milliseconds kAutoPause = 30s;        // after a reported run error
+inline constexpr std::chrono::milliseconds kConnectTimeout = 2min;
+inline constexpr std::chrono::milliseconds kReadTimeout = 2min;  // without a byte received
+// How often a wait that a stop ends looks at the stop flag.
+inline constexpr std::chrono::milliseconds kStopPoll = 100ms;
+inline constexpr std::size_t kMaxBodyBytes = 64u * 1024 * 1024;
+inline constexpr int kMaxAttempts = 50;
+
+}  // namespace timings
+
+// A whole number of minutes or seconds as the log says it after "паузу" or "на": "5 минут",
+// "30 секунд", "1 минуту", "2 секунды".
+std::string PauseDurationText(std::chrono::milliseconds duration);
+
+// For the tick clock: milliseconds as an unsigned 32-bit count, held in its range.
+std::uint32_t TickMs(std::chrono::milliseconds duration);
+
+}  // namespace mirava::engine

@@ -1,0 +1,274 @@
+// mirava-cli as other tools drive it: bad input, a whole run, and a stop by SIGINT, against a
+// fake site on 127.0.0.1.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "analysis/organization_row.h"
+#include "tests/support/fake_site.h"
+#include "tests/support/wait_for.h"
+
+extern char** environ;
+
+namespace mirava::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+// mirava-cli started with its standard output and error going to files.
+class CliProcess {
+ public:
+  CliProcess(const std::vector<std::string>& arguments, const fs::path& folder)
+      : out_(folder / "cli-stdout.txt"), err_(folder / "cli-stderr.txt") {
+    std::vector<std::string> all{MIRAVA_CLI_PATH};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : all) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int error = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+      pid_ = -1;
+    }
+  }
+  ~CliProcess() {
+    if (pid_ > 0 && !status_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  bool Started() const { return pid_ > 0; }
+  void Signal(int signal) { ::kill(pid_, signal); }
+
+  // The exit status, or -1 when the program did not end within `timeout`.
+  int Wait(std::chrono::seconds timeout = std::chrono::seconds(120)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!status_) {
+      int status = 0;
+      const pid_t ended = ::waitpid(pid_, &status, WNOHANG);
+      if (ended == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      } else if (std::chrono::steady_clock::now() > deadline) {
+        return -1;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+    return *status_;
+  }
+
+  std::string Out() const { return ReadAll(out_); }
+  std::string Err() const { return ReadAll(err_); }
+
+ private:
+  fs::path out_;
+  fs::path err_;
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  CliTest() {
+    static int counter = 0;
+    folder_ = fs::temp_directory_path() /
+              ("mirava-cli-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    fs::create_directories(folder_);
+  }
+  ~CliTest() override {
+    std::error_code ignored;
+    fs::permissions(folder_, fs::perms::owner_all, ignored);
+    fs::remove_all(folder_, ignored);
+  }
+
+  void WriteFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(folder_ / name, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  // Lists whose cities point at `origin`.
+  void WriteLists(const std::string& origin) const {
+    WriteFile("cities.txt",
+              "\xEF\xBB\xBFБарнаул=" + origin + "/barnaul/\r\nОмск=" + origin + "/omsk/\r\n");
+    WriteFile("categories.txt", "\xEF\xBB\xBFКафе=kafe/\r\nБары=bary/\r\nСуши=sushi/\r\n");
+  }
+  std::string Folder() const { return folder_.string(); }
+  std::vector<fs::path> Files(const std::string& prefix, const std::string& extension) const {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with(prefix) && entry.path().extension() == extension) {
+        found.push_back(entry.path());
+      }
+    }
+    return found;
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(CliTest, HelpIsInRussianAndEnglish) {
+  CliProcess cli({"--help"}, folder_);
+  ASSERT_TRUE(cli.Started());
+  EXPECT_EQ(cli.Wait(), 0);
+  EXPECT_THAT(cli.Out(), HasSubstr("Использование: mirava-cli"));
+  EXPECT_THAT(cli.Out(), HasSubstr("Usage: mirava-cli"));
+  EXPECT_THAT(cli.Out(), HasSubstr("--all-categories"));
+}
+
+struct BadInputCase {
+  const char* Name;
+  std::vector<std::string> Arguments;  // besides --folder and --no-open
+  std::string Message;
+};
+
+class CliBadInputTest : public CliTest, public ::testing::WithParamInterface<BadInputCase> {};
+
+// A message naming the fault on standard error, status 2, and nothing written.
+TEST_P(CliBadInputTest, GivesAMessageAndStatusTwo) {
+  WriteLists("http://127.0.0.1:1");
+  std::vector<std::string> arguments{"--folder", Folder(), "--no-open"};
+  arguments.insert(arguments.end(), GetParam().Arguments.begin(), GetParam().Arguments.end());
+  if (std::string(GetParam().Name) == "empty_city_list") {
+    WriteFile("cities.txt", "");
+  } else if (std::string(GetParam().Name) == "proxy_file_without_usable_line") {
+    WriteFile("proxy.txt", "\r\n127.0.0.1\r\nuser:password@host\r\n");
+  } else if (std::string(GetParam().Name) == "unwritable_folder") {
+    fs::create_directories(folder_ / "out");
+    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+    if (::access(Folder().c_str(), W_OK) == 0) {
+      GTEST_SKIP() << "root writes anywhere";
+    }
+  }
+  // Its output goes to a folder of its own, which stays writable.
+  fs::create_directories(folder_ / "out");
+  CliProcess cli(arguments, folder_ / "out");
+  ASSERT_TRUE(cli.Started());
+  EXPECT_EQ(cli.Wait(), 2);
+  EXPECT_THAT(cli.Err(), HasSubstr(GetParam().Message));
+  EXPECT_THAT(Files("data", ".tab"), ::testing::IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CliBadInputTest,
+    ::testing::Values(
+        BadInputCase{
+            "unknown_city", {"--city", "Тверь", "--all-categories"}, "нет городов «Тверь»"},
+        BadInputCase{"unknown_category",
+                     {"--all-cities", "--category", "кафе", "--category", "Пиццерии"},
+                     "нет рубрик «Пиццерии»"},
+        BadInputCase{"no_city", {"--all-categories"}, "Не выбран ни один город"},
+        BadInputCase{"no_category", {"--all-cities"}, "Не выбрана ни одна рубрика"},
+        BadInputCase{
+            "threads_zero", {"--all-cities", "--all-categories", "--threads", "0"}, "от 1 до 1000"},
+        BadInputCase{"threads_too_many",
+                     {"--all-cities", "--all-categories", "--threads", "1001"},
+                     "от 1 до 1000"},
+        BadInputCase{"threads_not_a_number",
+                     {"--all-cities", "--all-categories", "--threads", "4x"},
+                     "от 1 до 1000"},
+        BadInputCase{"negative_interval",
+                     {"--all-cities", "--all-categories", "--interval", "-1"},
+                     "Интервал"},
+        BadInputCase{
+            "missing_value", {"--all-cities", "--all-categories", "--city"}, "нужно значение"},
+        BadInputCase{"unknown_option",
+                     {"--all-cities", "--all-categories", "--fast"},
+                     "Неизвестный параметр «--fast»"},
+        BadInputCase{
+            "empty_city_list", {"--all-cities", "--all-categories"}, "cities.txt не найден"},
+        BadInputCase{
+            "unwritable_folder", {"--all-cities", "--all-categories"}, "нельзя записать файлы"},
+        BadInputCase{"proxy_without_proxy_file",
+                     {"--all-cities", "--all-categories", "--proxy"},
+                     "Задан --proxy, но файла proxy.txt нет"},
+        BadInputCase{"proxy_file_without_usable_line",
+                     {"--all-cities", "--all-categories", "--proxy"},
+                     "в файле proxy.txt нет ни одной годной строки"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A run in list order whatever the order of the options; the log on standard output ends with
+// the line that names the log file, which holds the same lines.
+TEST_F(CliTest, CompleteRunWritesItsFilesAndEndsWithStatusZero) {
+  FakeSite site;
+  site.SetFallback(FakeResponse::Page("<html>nothing here</html>"));
+  WriteLists(site.Origin());
+  CliProcess cli({"--category", "Суши", "--category", "кафе", "--city", "Омск", "--city", "Барнаул",
+                  "--interval", "0", "--folder", Folder(), "--no-open"},
+                 folder_);
+  ASSERT_TRUE(cli.Started());
+  ASSERT_EQ(cli.Wait(), 0) << cli.Err();
+  EXPECT_EQ(site.Paths(), (std::vector<std::string>{"/barnaul/kafe/", "/barnaul/sushi/",
+                                                    "/omsk/kafe/", "/omsk/sushi/"}));
+  const std::string out = cli.Out();
+  EXPECT_THAT(out, HasSubstr(": Начинаем работу по заданному списку\n"));
+  EXPECT_THAT(out, HasSubstr(": Сбор данных завершен\n"));
+  const auto logs = Files("log", ".txt");
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_THAT(out, HasSubstr(": Работа завершена, лог записан в " + logs[0].string() + "\n"));
+  std::string expected_log = out;
+  for (std::size_t at = 0; (at = expected_log.find('\n', at)) != std::string::npos; at += 2) {
+    expected_log.replace(at, 1, "\r\n");
+  }
+  EXPECT_EQ(ReadAll(logs[0]), expected_log);
+  EXPECT_THAT(cli.Err(), HasSubstr("страниц 4 из 4, строк 0"));
+  ASSERT_EQ(Files("data", ".xlsx").size(), 1u);
+}
+
+// SIGINT stops the run as the stop button does: the stop's lines, a results file of whole lines
+// and status 3, while the site still holds the worker's request.
+TEST_F(CliTest, SigintStopsTheRunLikeTheStopButton) {
+  FakeSite site;
+  site.SetFallback(FakeResponse::Silence(std::chrono::minutes(5)));
+  WriteLists(site.Origin());
+  CliProcess cli(
+      {"--all-cities", "--all-categories", "--interval", "0", "--folder", Folder(), "--no-open"},
+      folder_);
+  ASSERT_TRUE(cli.Started());
+  ASSERT_TRUE(WaitFor([&] { return site.RequestCount() == 1; }, std::chrono::seconds(60)));
+  cli.Signal(SIGINT);
+  ASSERT_EQ(cli.Wait(std::chrono::seconds(60)), 3) << cli.Err();
+
+  const std::string out = cli.Out();
+  EXPECT_THAT(out, HasSubstr(": Останавливаем работу\n"));
+  EXPECT_THAT(out, HasSubstr(": Запускаем формирование файла Excel...\n"));
+  EXPECT_THAT(out, HasSubstr(": Работа завершена, лог записан в "));
+  EXPECT_THAT(out, Not(HasSubstr("Сбор данных завершен")));
+  const auto results = Files("data", ".tab");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(ReadAll(results[0]), "\xEF\xBB\xBF" + analysis::HeaderLine() + "\r\n");
+  EXPECT_EQ(site.RequestCount(), 1u);
+}
+
+}  // namespace
+}  // namespace mirava::testing
