@@ -1,16 +1,12 @@
 #include "engine/proxy_list.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
+#include <optional>
 #include <string_view>
-#include <system_error>
 
 #include "analysis/text_encoding.h"
 #include "analysis/text_toolkit.h"
+#include "output/file_access.h"
 
 namespace mirava::engine {
 
@@ -25,36 +21,11 @@ bool IsBlank(char c) {
 
 // Missing files and folders named like the file both count as "no file".
 bool ReadWholeFile(const std::string& path, std::string& contents) {
-  int fd;
-  do {
-    // O_NONBLOCK: a FIFO in the file's place must not hang the run's set-up.
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) {
-      return false;
-    }
-    throw std::system_error(errno, std::generic_category(), path);
-  }
-  struct stat status {};
-  if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-    close(fd);
+  std::optional<std::string> bytes = output::ReadFileIfPresent(path);
+  if (!bytes) {
     return false;
   }
-  char buffer[16384];
-  for (;;) {
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count > 0) {
-      contents.append(buffer, static_cast<std::size_t>(count));
-    } else if (count == 0) {
-      break;
-    } else if (errno != EINTR) {
-      const int error = errno;
-      close(fd);
-      throw std::system_error(error, std::generic_category(), path);
-    }
-  }
-  close(fd);
+  contents.append(*bytes);
   return true;
 }
 
