@@ -16,8 +16,10 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <openssl/x509_vfy.h>
 
 #include "analysis/text_encoding.h"
+#include "engine/http_client.h"
 #include "engine/platform/clock.h"
 #include "engine/platform/exe_folder.h"
 #include "engine/platform/named_lock.h"
@@ -143,6 +145,14 @@ TEST(WindowsNamedLockTest, ProcessesExcludeEachOtherAndADeadHolderFreesTheLock) 
     EXPECT_GE(GetTickCount64() - asked, 200u);
     EXPECT_EQ(child.Wait(), 0);
   }
+}
+
+// The statically linked OpenSSL has no folder of authorities on Windows: they must come from the
+// system's "ROOT" store (wine fills it from the host's authorities).
+TEST(WindowsCertificatesTest, SystemTrustStoreHoldsTheSystemsAuthorities) {
+  X509_STORE* store = engine::TlsTrustStore::System()->Store();
+  ASSERT_NE(store, nullptr);
+  EXPECT_GT(sk_X509_OBJECT_num(X509_STORE_get0_objects(store)), 10);
 }
 
 TEST(WindowsCodePageTest, WritesAndReadsTheAnsiCodePage) {
