@@ -83,11 +83,15 @@ refresh_source_index() {
   fi
   if [ -z "$(find "$cache/apt/updated" -mmin -1440 2>/dev/null)" ]; then
     echo "Refreshing the private source index"
-    apt_private apt-get update -qq >"$cache/logs/apt-update.log" 2>&1 || {
+    if apt_private apt-get update -qq >"$cache/logs/apt-update.log" 2>&1; then
+      touch "$cache/apt/updated"
+    elif [ -f "$cache/apt/updated" ]; then
+      # Offline: yesterday's index still names the versions whose builds are cached.
+      echo "Note: the source index could not be refreshed; using the one from before."
+    else
       cat "$cache/logs/apt-update.log"
       return 1
-    }
-    touch "$cache/apt/updated"
+    fi
   fi
 }
 

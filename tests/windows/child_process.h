@@ -41,7 +41,7 @@ class ChildProcess {
   }
   ~ChildProcess() {
     if (info_.hProcess != nullptr) {
-      if (WaitForSingleObject(info_.hProcess, 10000) != WAIT_OBJECT_0) {
+      if (WaitForSingleObject(info_.hProcess, 120000) != WAIT_OBJECT_0) {
         TerminateProcess(info_.hProcess, 1);
       }
       CloseHandle(info_.hProcess);
@@ -50,9 +50,9 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // The exit code; -1 when it did not end within 20 s.
+  // The exit code; -1 when it did not end within 120 s.
   int Wait() {
-    if (WaitForSingleObject(info_.hProcess, 20000) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(info_.hProcess, 120000) != WAIT_OBJECT_0) {
       return -1;
     }
     DWORD code = 0;

@@ -77,7 +77,7 @@ TEST(WindowsClockTest, TicksFollowTheSystemCounterAndSleepsLast) {
   const std::uint32_t slept = engine::platform::TickDiff(clock->TickCount(), start);
   // The tick counter's resolution on Windows is about 16 ms.
   EXPECT_GE(slept, 60u - 16u);
-  EXPECT_LT(slept, 5000u);
+  EXPECT_LT(slept, 30000u);
 }
 
 TEST(WindowsExecutableFolderTest, IsTheProgramsFolderEvenWithCyrillicLetters) {
@@ -125,24 +125,30 @@ TEST(WindowsNamedLockTest, ThreadsOfOneProcessTakeTurns) {
   EXPECT_EQ(most.load(), 1);
 }
 
-// A second process holds the lock; this one waits until it lets go, also when it dies holding it.
+// A second process holds the lock; this one gets it only after that one let go or died holding
+// it. The helper writes a marker once it holds the lock and another just before it lets go, so
+// the order shows without timing.
 TEST(WindowsNamedLockTest, ProcessesExcludeEachOtherAndADeadHolderFreesTheLock) {
   CyrillicFolder folder;
   const std::string lock_path = folder.File(L"MiravaTestProcesses.lock");
   const auto lock = engine::platform::NamedLock::AtPath(lock_path);
+  const auto exists = [](const std::string& path) {
+    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  };
   for (const char* ending : {"release", "die"}) {
     SCOPED_TRACE(ending);
-    const std::string marker = folder.File(L"held-" + Wide(ending));
+    const std::string held = folder.File(L"held-" + Wide(ending));
+    const std::string leaving = folder.File(L"leaving-" + Wide(ending));
     testing::ChildProcess child(testing::OwnProgram(),
-                                {"--hold-lock", lock_path, marker, "400", ending});
-    for (int i = 0; i < 500 && GetFileAttributesW(Wide(marker).c_str()) == INVALID_FILE_ATTRIBUTES;
-         ++i) {
+                                {"--hold-lock", lock_path, held, leaving, "300", ending});
+    for (int i = 0; i < 6000 && !exists(held); ++i) {
       Sleep(10);
     }
-    ASSERT_NE(GetFileAttributesW(Wide(marker).c_str()), INVALID_FILE_ATTRIBUTES);
-    const ULONGLONG asked = GetTickCount64();
-    { engine::platform::NamedLock::Holding holding(lock); }
-    EXPECT_GE(GetTickCount64() - asked, 200u);
+    ASSERT_TRUE(exists(held));
+    {
+      engine::platform::NamedLock::Holding holding(lock);
+      EXPECT_TRUE(exists(leaving));
+    }
     EXPECT_EQ(child.Wait(), 0);
   }
 }

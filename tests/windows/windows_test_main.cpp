@@ -39,14 +39,15 @@ int main(int argc, char** argv) {
     WriteFile(Utf8Argument(2), mirava::engine::platform::ExecutableFolder());
     return 0;
   }
-  // --hold-lock LOCK MARKER MS release|die: takes the lock, writes MARKER, waits MS, then lets
-  // go or ends without letting go.
-  if (argc == 6 && std::strcmp(argv[1], "--hold-lock") == 0) {
+  // --hold-lock LOCK HELD LEAVING MS release|die: takes the lock, writes HELD, waits MS, writes
+  // LEAVING, then lets go or ends without letting go.
+  if (argc == 7 && std::strcmp(argv[1], "--hold-lock") == 0) {
     const auto lock = mirava::engine::platform::NamedLock::AtPath(Utf8Argument(2));
     auto* holding = new mirava::engine::platform::NamedLock::Holding(lock);
     WriteFile(Utf8Argument(3), "held");
-    Sleep(static_cast<DWORD>(std::atoi(argv[4])));
-    if (std::strcmp(argv[5], "die") == 0) {
+    Sleep(static_cast<DWORD>(std::atoi(argv[5])));
+    WriteFile(Utf8Argument(4), "leaving");
+    if (std::strcmp(argv[6], "die") == 0) {
       ExitProcess(0);
     }
     delete holding;
