@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the normal build (core, window and tools), then the core
 # and its tests again under AddressSanitizer + UndefinedBehaviorSanitizer and under
-# ThreadSanitizer. Exits non-zero when any build or test fails.
+# ThreadSanitizer, then the core cross-built for Windows and tested under wine
+# (scripts/test-windows.sh). Exits non-zero when any build or test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,5 +21,7 @@ for sanitizer in address thread; do
   cmake --build "build-$sanitizer"
   ctest --test-dir "build-$sanitizer" --output-on-failure -j2 || status=1
 done
+
+scripts/test-windows.sh || status=1
 
 exit $status
