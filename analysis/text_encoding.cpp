@@ -296,14 +296,6 @@ std::string Utf16ToWindows1251(std::u16string_view text) {
   return bytes;
 }
 
-std::u16string DecodeSystemCodePage(std::string_view bytes) {
-  return IsWellFormedUtf8(bytes) ? Utf8ToUtf16(bytes) : Windows1251ToUtf16(bytes);
-}
-
-std::string EncodeSystemCodePage(std::u16string_view text) {
-  return Utf16ToUtf8(text);
-}
-
 std::vector<std::u16string> ReadTextLines(std::string_view file_bytes) {
   std::u16string text;
   if (file_bytes.starts_with("\xEF\xBB\xBF")) {

@@ -20,7 +20,8 @@ std::u16string Windows1251ToUtf16(std::string_view bytes);
 std::string Utf16ToWindows1251(std::u16string_view text);
 
 // The system code page of this build: UTF-8 when writing; when reading bytes without a
-// byte-order mark, UTF-8 if they are well-formed, otherwise Windows-1251.
+// byte-order mark, UTF-8 if they are well-formed, otherwise Windows-1251. The Windows build
+// writes the ANSI code page (GetACP) and reads well-formed UTF-8 as such, other bytes in it.
 std::u16string DecodeSystemCodePage(std::string_view bytes);
 std::string EncodeSystemCodePage(std::u16string_view text);
 

@@ -101,9 +101,18 @@ std::size_t FindFrom(std::u16string_view text, std::u16string_view needle, std::
 std::size_t FindFrom(std::string_view text, std::string_view needle, std::size_t from) {
   if (from >= text.size())
     return kNone;
+#if defined(__GLIBC__)
   // glibc's memmem is linear (two-way algorithm) and much faster than a unit loop.
   const void* found = memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
   return found == nullptr ? kNone : static_cast<const char*>(found) - text.data();
+#else
+  // No memmem in the Windows C runtime; the unit searcher is linear as well.
+  if (needle.empty())
+    return from;
+  if (needle.size() == 1)
+    return text.find(needle[0], from);  // npos == kNone
+  return TUnitSearcher<char>(std::string(needle)).FindFirst(text, from);
+#endif
 }
 
 template <class Unit>

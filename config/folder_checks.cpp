@@ -1,5 +1,7 @@
 #include "config/folder_checks.h"
 
+#include <filesystem>
+
 #include "analysis/text_encoding.h"
 
 namespace mirava::config {
@@ -22,7 +24,10 @@ std::optional<std::string> FailedFolderCheck(const std::string& folder) {
   if (folder.find("Rar$") != std::string::npos) {
     return kInsideArchive;
   }
-  if (analysis::FoldCaseUtf8(folder).find("/temp/") != std::string::npos) {
+  // "/temp/" here, "\temp\" on Windows: the system's own separator around the name.
+  const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
+  const std::string temp = std::string(1, separator) + "temp" + separator;
+  if (analysis::FoldCaseUtf8(folder).find(temp) != std::string::npos) {
     return kInsideTemp;
   }
   return std::nullopt;

@@ -9,9 +9,9 @@ namespace mirava::config {
 inline constexpr const char* kFolderCheckCaption = "Внимание!";
 
 // The message of the first check that fails for `folder` (with its trailing "/"), or nothing.
-// 1: the path holds "Rar$" (letter case significant); 2: it holds "/Temp/" (letter case
-// ignored). The check for the TLS library beside the program does not apply to this build: the
-// library is a system one.
+// 1: the path holds "Rar$" (letter case significant); 2: it holds "/Temp/" ("\Temp\" on
+// Windows; letter case ignored). The check for the TLS library beside the program does not apply
+// to these builds: the library is a system one, or linked into the Windows program.
 std::optional<std::string> FailedFolderCheck(const std::string& folder);
 
 }  // namespace mirava::config

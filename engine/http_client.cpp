@@ -13,6 +13,8 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/platform/system_certificates.h"
+
 namespace mirava::engine {
 
 namespace {
@@ -21,7 +23,6 @@ constexpr const char* kUserAgent =
     "Mozilla/5.0 (Windows NT 6.1; Win64; x64; rv:109.0) Gecko/20100101 Firefox/115.0";
 constexpr const char* kAcceptHeader = "Accept: text/html, */*";
 constexpr const char* kAcceptEncoding = "gzip, deflate";
-constexpr const char* kDebianCaBundle = "/etc/ssl/certs/ca-certificates.crt";
 
 X509_STORE* NewStoreWithFlags() {
   X509_STORE* store = X509_STORE_new();
@@ -32,15 +33,6 @@ X509_STORE* NewStoreWithFlags() {
   // shared store: set once here while nobody else sees it.
   X509_STORE_set_flags(store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
   return store;
-}
-
-bool LoadPemFile(X509_STORE* store, const std::string& path) {
-  if (path.empty()) {
-    return false;
-  }
-  X509_LOOKUP* lookup = X509_STORE_add_lookup(store, X509_LOOKUP_file());
-  // Returns the number of certificates read, 0 when the file is missing or holds none.
-  return lookup != nullptr && X509_LOOKUP_load_file(lookup, path.c_str(), X509_FILETYPE_PEM) > 0;
 }
 
 CURLcode InstallTrustStore(CURL*, void* ssl_ctx, void* user) {
@@ -140,7 +132,7 @@ TlsTrustStore::~TlsTrustStore() {
 
 std::shared_ptr<const TlsTrustStore> TlsTrustStore::FromFile(const std::string& ca_file) {
   X509_STORE* store = NewStoreWithFlags();
-  if (!LoadPemFile(store, ca_file)) {
+  if (!platform::LoadPemFile(store, ca_file)) {
     X509_STORE_free(store);
     throw std::runtime_error("Не удалось загрузить сертификаты из файла " + ca_file);
   }
@@ -152,15 +144,7 @@ std::shared_ptr<const TlsTrustStore> TlsTrustStore::System() {
   static std::shared_ptr<const TlsTrustStore> system;
   std::call_once(once, [] {
     X509_STORE* store = NewStoreWithFlags();
-    const char* from_environment = std::getenv(X509_get_default_cert_file_env());
-    const bool loaded = (from_environment != nullptr && LoadPemFile(store, from_environment)) ||
-                        LoadPemFile(store, kDebianCaBundle) ||
-                        LoadPemFile(store, X509_get_default_cert_file());
-    if (!loaded) {
-      // Let OpenSSL look in its own places; a handshake that still finds no issuer fails with
-      // a verification error of its own.
-      X509_STORE_set_default_paths(store);
-    }
+    platform::LoadSystemCertificates(store);
     system.reset(new TlsTrustStore(store));
   });
   return system;

@@ -1,18 +1,15 @@
 #include "engine/proxy_list.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
 #include "analysis/text_encoding.h"
 #include "analysis/text_toolkit.h"
 #include "output/failure_texts.h"
+#include "output/file_access.h"
 
 namespace mirava::engine {
 
@@ -27,36 +24,11 @@ bool IsBlank(char c) {
 
 // Missing files and folders named like the file both count as "no file".
 bool ReadWholeFile(const std::string& path, std::string& contents) {
-  int fd;
-  do {
-    // O_NONBLOCK: a FIFO in the file's place must not hang the run's set-up.
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) {
-      return false;
-    }
-    throw std::runtime_error(path + ": " + output::SystemErrorText(errno));
-  }
-  struct stat status {};
-  if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-    close(fd);
+  std::optional<std::string> bytes = output::ReadFileIfPresent(path);
+  if (!bytes) {
     return false;
   }
-  char buffer[16384];
-  for (;;) {
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count > 0) {
-      contents.append(buffer, static_cast<std::size_t>(count));
-    } else if (count == 0) {
-      break;
-    } else if (errno != EINTR) {
-      const int error = errno;
-      close(fd);
-      throw std::runtime_error(path + ": " + output::SystemErrorText(error));
-    }
-  }
-  close(fd);
+  contents.append(*bytes);
   return true;
 }
 
@@ -261,12 +233,11 @@ std::string SkippedProxyLinesText(const std::vector<std::size_t>& skipped_lines)
 }
 
 std::optional<std::string> ProxyFileProblem(const std::string& path) {
-  struct stat status {};
-  if (stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
-    return "файла proxy.txt нет в папке программы";
-  }
   ProxyList lines;
   try {
+    if (!output::ReadFileIfPresent(path)) {
+      return "файла proxy.txt нет в папке программы";
+    }
     lines = LoadProxyList(path);
   } catch (const std::exception& error) {
     return std::string("файл proxy.txt не удалось прочитать (") + error.what() + ")";

@@ -1,89 +1,12 @@
 #include "output/results_file.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
-#include <stdexcept>
 #include <string>
 
 #include "analysis/text_encoding.h"
-#include "output/failure_texts.h"
+#include "output/file_access.h"
 
 namespace mirava::output {
-
-namespace {
-
-std::runtime_error SystemError(const std::string& path, int error) {
-  return std::runtime_error(path + ": " + SystemErrorText(error));
-}
-
-// Hands every byte to the system, resuming after partial writes and interruptions.
-// Returns 0 on success, otherwise the errno of the refusal.
-int WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    if (written == 0) {
-      return EIO;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
-}
-
-class ResultsFileSink : public IByteSink {
- public:
-  ResultsFileSink(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-  ~ResultsFileSink() override {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-
-  void Write(std::string_view bytes) override {
-    if (fd_ < 0) {
-      throw std::runtime_error(path_ + ": " + SystemErrorText(EBADF));
-    }
-    const int error = WriteAll(fd_, bytes);
-    if (error != 0) {
-      // Take back a partly written piece so the file still ends with the last whole line.
-      if (::ftruncate(fd_, size_) == 0) {
-        ::lseek(fd_, size_, SEEK_SET);
-      }
-      throw SystemError(path_, error);
-    }
-    size_ += static_cast<off_t>(bytes.size());
-  }
-
-  void Close() override {
-    if (fd_ < 0) {
-      return;
-    }
-    const int fd = fd_;
-    fd_ = -1;
-    // Closing drops the lock as well.
-    if (::close(fd) != 0 && errno != EINTR) {
-      throw SystemError(path_, errno);
-    }
-  }
-
- private:
-  std::string path_;
-  int fd_;
-  off_t size_ = 0;
-};
-
-}  // namespace
 
 RunFileNames MakeRunFileNames(std::uint32_t n, std::uint32_t m) {
   // The tick count's 32 bits read as a signed number: past 2^31 the names carry a minus sign.
@@ -99,10 +22,7 @@ RunFileNames MakeRunFileNames(std::uint32_t n, std::uint32_t m) {
 
 RunFileNames FreeRunFileNames(const std::string& folder, std::uint32_t n, std::uint32_t m) {
   // A name counts as taken whatever lies there (a file, a folder, a dangling link).
-  const auto taken = [&folder](const std::string& name) {
-    struct stat status {};
-    return ::lstat((folder + name).c_str(), &status) == 0;
-  };
+  const auto taken = [&folder](const std::string& name) { return NameTaken(folder + name); };
   RunFileNames names = MakeRunFileNames(n, m);
   // Bounded: a folder cannot hold 2^32 names, but a broken file system must not hang the run.
   for (std::uint32_t tries = 0;
@@ -114,20 +34,6 @@ RunFileNames FreeRunFileNames(const std::string& folder, std::uint32_t n, std::u
     names.LogFileName = MakeRunFileNames(n, ++m).LogFileName;
   }
   return names;
-}
-
-std::unique_ptr<IByteSink> CreateResultsSink(const std::string& path) {
-  // Opened without truncation: a second writer must find the lock before it may empty the file.
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    throw SystemError(path, errno);
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
-    const int error = errno;
-    ::close(fd);
-    throw SystemError(path, error);
-  }
-  return std::make_unique<ResultsFileSink>(path, fd);
 }
 
 ResultsWriter::ResultsWriter(std::unique_ptr<IByteSink> sink) : sink_(std::move(sink)) {
@@ -168,17 +74,7 @@ void SaveRunLog(const std::string& path, std::string_view pane_text) {
   }
   const std::string bytes = analysis::EncodeSystemCodePage(text);
 
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    throw SystemError(path, errno);
-  }
-  int error = WriteAll(fd, bytes);
-  if (::close(fd) != 0 && error == 0 && errno != EINTR) {
-    error = errno;
-  }
-  if (error != 0) {
-    throw SystemError(path, error);
-  }
+  ReplaceFileContents(path, bytes);
 }
 
 }  // namespace mirava::output

@@ -1,8 +1,5 @@
 #include "output/workbook_export.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
@@ -17,6 +14,7 @@
 #include <vector>
 
 #include "output/failure_texts.h"
+#include "output/file_access.h"
 #include "output/tab_import.h"
 
 namespace mirava::output {
@@ -46,33 +44,22 @@ std::runtime_error SaveError(const std::string& path, const std::string& reason)
 // The results file, read in chunks so that its size does not matter.
 class TResultsFileSource {
  public:
-  explicit TResultsFileSource(const std::string& path) : path_(path) {
-    do {
-      fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) {
-      throw ReadError(path_, SystemMessage(errno));
-    }
+  explicit TResultsFileSource(const std::string& path) try : path_(path), file_(path) {
+  } catch (const FileSystemError& error) {
+    throw ReadError(path, error.what());
   }
-  TResultsFileSource(const TResultsFileSource&) = delete;
-  TResultsFileSource& operator=(const TResultsFileSource&) = delete;
-  ~TResultsFileSource() { ::close(fd_); }
 
   std::size_t Read(char* buffer, std::size_t size) {
-    for (;;) {
-      const ssize_t got = ::read(fd_, buffer, size);
-      if (got >= 0) {
-        return static_cast<std::size_t>(got);
-      }
-      if (errno != EINTR) {
-        throw ReadError(path_, SystemMessage(errno));
-      }
+    try {
+      return file_.Read(buffer, size);
+    } catch (const FileSystemError& error) {
+      throw ReadError(path_, error.what());
     }
   }
 
  private:
   std::string path_;
-  int fd_ = -1;
+  InputFile file_;
 };
 
 // A field made fit for a cell: well-formed UTF-8 without the characters an .xlsx cannot hold,
@@ -283,17 +270,16 @@ TSheetPlan PlanSheet(const std::string& results_path) {
 class TPartFile {
  public:
   explicit TPartFile(const std::string& workbook_path) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      path_ = workbook_path + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) +
-              ".part";
-      const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) {
-        ::close(fd);
-        return;
+    try {
+      for (int attempt = 0; attempt < 100; ++attempt) {
+        path_ = workbook_path + "." + std::to_string(CurrentProcessNumber()) + "-" +
+                std::to_string(attempt) + ".part";
+        if (CreateNewFile(path_)) {
+          return;
+        }
       }
-      if (errno != EEXIST) {
-        throw SaveError(workbook_path, SystemMessage(errno));
-      }
+    } catch (const FileSystemError& error) {
+      throw SaveError(workbook_path, error.what());
     }
     throw SaveError(workbook_path, SystemMessage(EEXIST));
   }
@@ -301,15 +287,17 @@ class TPartFile {
   TPartFile& operator=(const TPartFile&) = delete;
   ~TPartFile() {
     if (!moved_) {
-      ::unlink(path_.c_str());
+      RemoveFileQuietly(path_);
     }
   }
 
   const std::string& Path() const { return path_; }
 
   void MoveTo(const std::string& workbook_path) {
-    if (::rename(path_.c_str(), workbook_path.c_str()) != 0) {
-      throw SaveError(workbook_path, SystemMessage(errno));
+    try {
+      MoveReplacing(path_, workbook_path);
+    } catch (const FileSystemError& error) {
+      throw SaveError(workbook_path, error.what());
     }
     moved_ = true;
   }
@@ -324,6 +312,16 @@ struct WorkbookDeleter {
 };
 using WorkbookPtr = std::unique_ptr<lxw_workbook, WorkbookDeleter>;
 
+// Paths are UTF-8 everywhere in the program; std::filesystem reads a plain string in the ANSI
+// code page on Windows.
+std::u8string AsU8(const std::string& utf8) {
+  return std::u8string(utf8.begin(), utf8.end());
+}
+std::string Utf8PathPart(const std::filesystem::path& part) {
+  const std::u8string text = part.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 void Check(lxw_error error, const std::string& workbook_path) {
   if (error != LXW_NO_ERROR) {
     throw SaveError(workbook_path, lxw_strerror(error));
@@ -332,7 +330,7 @@ void Check(lxw_error error, const std::string& workbook_path) {
 
 // The sheet is named after the results file, as a text import names it.
 lxw_worksheet* AddSheet(lxw_workbook* workbook, const std::string& results_path) {
-  std::string name = std::filesystem::path(results_path).stem().string();
+  std::string name = Utf8PathPart(std::filesystem::path(AsU8(results_path)).stem());
   if (name.size() > 31) {
     name.clear();  // too long for a sheet name: the default name instead
   }
@@ -350,7 +348,7 @@ WorkbookSummary ExportResultsWorkbook(const std::string& results_path,
 
   TPartFile part(workbook_path);
   // Temporary data goes beside the workbook, not to a /tmp that may live in memory.
-  std::string temp_folder = std::filesystem::path(part.Path()).parent_path().string();
+  std::string temp_folder = Utf8PathPart(std::filesystem::path(AsU8(part.Path())).parent_path());
   if (temp_folder.empty()) {
     temp_folder = ".";
   }

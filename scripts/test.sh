@@ -2,8 +2,9 @@
 # Sets up, builds and runs every test: the normal build (core, window and tools), then the core
 # and its tests again under AddressSanitizer + UndefinedBehaviorSanitizer and under
 # ThreadSanitizer, then a short libFuzzer run of every fuzz target (ctest of each build already
-# replays their corpora and every crash input found so far). Exits non-zero when any build,
-# test or fuzz run fails. MIRAVA_FUZZ_SECONDS sets the time per target (default 45; 0 skips).
+# replays their corpora and every crash input found so far), then the core cross-built for
+# Windows and tested under wine (scripts/test-windows.sh). Exits non-zero when any build, test or
+# fuzz run fails. MIRAVA_FUZZ_SECONDS sets the time per target (default 45; 0 skips).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,5 +29,7 @@ fuzz_seconds="${MIRAVA_FUZZ_SECONDS:-45}"
 if [ "$fuzz_seconds" -gt 0 ]; then
   scripts/fuzz.sh all "$fuzz_seconds" 2 || status=1
 fi
+
+scripts/test-windows.sh || status=1
 
 exit $status

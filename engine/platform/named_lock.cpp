@@ -6,9 +6,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <system_error>
 #include <utility>
+
+#include "engine/platform/shared_request_record.h"
 
 namespace mirava::engine::platform {
 
@@ -25,24 +26,6 @@ int OpenLockFile(const std::string& path) {
       throw std::system_error(errno, std::generic_category(), path);
     }
   }
-}
-
-// The record's bytes: a tag, then the tick and the writer, little-endian.
-constexpr unsigned char kRecordTag[4] = {'M', 'R', 'Q', '1'};
-constexpr std::size_t kRecordSize = 16;
-
-void PutLittleEndian(unsigned char* at, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) {
-    at[i] = static_cast<unsigned char>(value >> (8 * i));
-  }
-}
-
-std::uint64_t GetLittleEndian(const unsigned char* at, int bytes) {
-  std::uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) {
-    value |= static_cast<std::uint64_t>(at[i]) << (8 * i);
-  }
-  return value;
 }
 
 }  // namespace
@@ -91,31 +74,24 @@ NamedLock::Holding::~Holding() {
 namespace mirava::engine::platform {
 
 std::optional<SharedRequestRecord> NamedLock::Holding::ReadRecord() const {
-  unsigned char bytes[kRecordSize];
+  SharedRecordBytes bytes{};
   ssize_t count;
   do {
-    count = pread(fd_, bytes, kRecordSize, 0);
+    count = pread(fd_, bytes.data(), bytes.size(), 0);
   } while (count < 0 && errno == EINTR);
-  if (count != static_cast<ssize_t>(kRecordSize) ||
-      std::memcmp(bytes, kRecordTag, sizeof kRecordTag) != 0) {
+  if (count != static_cast<ssize_t>(bytes.size())) {
     return std::nullopt;
   }
-  SharedRequestRecord record;
-  record.LastRequestTick = static_cast<std::uint32_t>(GetLittleEndian(bytes + 4, 4));
-  record.Writer = GetLittleEndian(bytes + 8, 8);
-  return record;
+  return DecodeSharedRecord(bytes);
 }
 
 bool NamedLock::Holding::WriteRecord(const SharedRequestRecord& record) const {
-  unsigned char bytes[kRecordSize];
-  std::memcpy(bytes, kRecordTag, sizeof kRecordTag);
-  PutLittleEndian(bytes + 4, record.LastRequestTick, 4);
-  PutLittleEndian(bytes + 8, record.Writer, 8);
+  const SharedRecordBytes bytes = EncodeSharedRecord(record);
   ssize_t count;
   do {
-    count = pwrite(fd_, bytes, kRecordSize, 0);
+    count = pwrite(fd_, bytes.data(), bytes.size(), 0);
   } while (count < 0 && errno == EINTR);
-  return count == static_cast<ssize_t>(kRecordSize);
+  return count == static_cast<ssize_t>(bytes.size());
 }
 
 }  // namespace mirava::engine::platform

@@ -43,6 +43,8 @@ class NamedLock {
 
    private:
     int fd_ = -1;
+    void* mutex_ = nullptr;  // Windows: the named mutex held
+    void* file_ = nullptr;   // Windows: the lock file, for the shared record
   };
 
  private:
@@ -52,6 +54,8 @@ class NamedLock {
 };
 
 // The lock file for `name`: $XDG_RUNTIME_DIR/<name>.lock, else /tmp/<name>-<uid>.lock.
+// Windows: <the user's temporary folder>\<name>.lock, and the lock itself is the named mutex
+// <name> (the file name without ".lock", for a lock made with AtPath).
 std::string NamedLockPath(const std::string& name);
 
 }  // namespace mirava::engine::platform

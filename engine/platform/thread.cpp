@@ -32,7 +32,7 @@ extern "C" void* ThreadEntry(void* argument) {
   return nullptr;
 }
 
-pthread_t AsPthread(unsigned long handle) {
+pthread_t AsPthread(std::uint64_t handle) {
   return static_cast<pthread_t>(handle);
 }
 
@@ -75,7 +75,7 @@ void Thread::Start(std::function<void()> body, std::size_t stack_size) {
   if (error != 0) {
     throw std::system_error(error, std::generic_category(), "pthread_create");
   }
-  handle_ = static_cast<unsigned long>(handle);
+  handle_ = static_cast<std::uint64_t>(handle);
   started_ = true;
   // The new thread owns the block from here on and may free this Thread at once.
   block.release()->recorded.release();

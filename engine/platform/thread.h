@@ -2,6 +2,7 @@
 // A thread created first and started later, with a small stack, so that a thousand workers
 // fit even a 32-bit address space.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 namespace mirava::engine::platform {
@@ -28,7 +29,7 @@ class Thread {
   bool IsCurrentThread() const;
 
  private:
-  unsigned long handle_ = 0;  // pthread_t
+  std::uint64_t handle_ = 0;  // pthread_t (a 64-bit handle on Windows, wider than long there)
   bool started_ = false;
   bool joined_ = false;
   bool detached_ = false;
