@@ -16,7 +16,7 @@ namespace {
 void RunOne(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::fprintf(stderr, "replaying %s (%zu bytes)\n", path.c_str(), bytes.size());
+  std::fprintf(stderr, "replaying %s (%zu bytes)\n", path.string().c_str(), bytes.size());
   // A private copy, so reading past the input is caught by the sanitizers.
   std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
   LLVMFuzzerTestOneInput(copy.data(), copy.size());

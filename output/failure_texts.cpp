@@ -40,7 +40,9 @@ std::string_view FailureText(Failure failure) {
 std::optional<Failure> FailureOfErrno(int error) {
   switch (error) {
     case ENOSPC:
+#ifdef EDQUOT  // not in every C library (mingw's has none)
     case EDQUOT:
+#endif
       return Failure::DiskFull;
     case EROFS:
       return Failure::ReadOnlyFolder;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fails when a layer includes a header of a layer above it, or when the core includes Qt.
-# Layers: analysis <- output <- engine <- cli, app; analysis <- config <- cli, app.
+# Layers: analysis <- output <- engine <- cli, app; output <- config <- cli, app.
 #
 #   scripts/check-layers.sh [SOURCE_FOLDER]
 set -euo pipefail
@@ -10,7 +10,7 @@ declare -A allowed=(
   [analysis]="analysis"
   [output]="analysis output"
   [engine]="analysis output engine"
-  [config]="analysis config"
+  [config]="analysis output config"
   [cli]="analysis output engine config cli"
   [app]="analysis output engine config app"
 )

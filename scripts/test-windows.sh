@@ -19,7 +19,7 @@ fi
 mkdir -p "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRAVA_WERROR=ON -DMIRAVA_BUILD_APP=OFF \
-  -DMIRAVA_BUILD_BENCH=OFF -DMIRAVA_BUILD_TOOLS=OFF >"$build/configure.log" 2>&1 || {
+  -DMIRAVA_BUILD_BENCH=OFF -DMIRAVA_BUILD_TOOLS=OFF -DMIRAVA_BUILD_CLI=OFF >"$build/configure.log" 2>&1 || {
   cat "$build/configure.log"
   exit 1
 }

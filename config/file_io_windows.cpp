@@ -1,10 +1,10 @@
 #include <system_error>
 
 #include "analysis/text_encoding.h"
-#include "app/file_io.h"
+#include "config/file_io.h"
 #include "output/file_access.h"
 
-namespace mirava::app {
+namespace mirava::config {
 
 std::optional<std::string> ReadFileBytes(const std::string& path) {
   // Wide paths, binary mode: output::ReadFileIfPresent does both.
@@ -26,7 +26,7 @@ std::optional<std::vector<std::u16string>> ReadTextFileLines(const std::string& 
   std::optional<std::string> bytes;
   try {
     bytes = ReadFileBytes(path);
-  } catch (const std::system_error&) {
+  } catch (const std::exception&) {
     return std::nullopt;
   }
   if (!bytes) {
@@ -35,4 +35,4 @@ std::optional<std::vector<std::u16string>> ReadTextFileLines(const std::string& 
   return analysis::ReadTextLines(*bytes);
 }
 
-}  // namespace mirava::app
+}  // namespace mirava::config
