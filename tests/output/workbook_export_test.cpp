@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_folder.h"
+
 #include "analysis/organization_row.h"
 
 namespace mirava::output {
@@ -57,38 +59,14 @@ std::string ResultsFile(const std::vector<Values>& rows) {
   return bytes;
 }
 
-class TempFolder {
+using testing::ReadFile;
+using testing::WriteFile;
+
+// Its own folder for every test.
+class TempFolder : public testing::TempFolder {
  public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "mirava-workbook-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
+  TempFolder() : testing::TempFolder("mirava-workbook") {}
 };
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-  ASSERT_TRUE(out.good()) << path;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 std::string JsonString(const std::string& text) {
   std::string json = "\"";
