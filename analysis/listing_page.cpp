@@ -22,19 +22,6 @@ bool Contains(std::string_view text, std::string_view needle) {
   return text.find(needle) != std::string_view::npos;
 }
 
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return 99;
-}
-
 // Deeper structured names are not written back as text: writing JSON recurses once per level,
 // and the page decides the depth.
 constexpr std::size_t kMaxNameDepth = 64;
@@ -154,8 +141,8 @@ int ReadCompanyCount(std::string_view text) {
   const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
   std::int64_t value = 0;
   for (; i < text.size(); ++i) {
-    const int digit = DigitValue(text[i]);
-    if (digit >= base) {
+    const int digit = HexDigitValue(static_cast<unsigned char>(text[i]));
+    if (digit < 0 || digit >= base) {
       return 0;
     }
     value = value * base + digit;
