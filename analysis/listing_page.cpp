@@ -16,6 +16,7 @@ namespace mirava::analysis {
 namespace {
 
 constexpr std::string_view kCardOpener = "<div class=\"minicard-item__info\">";
+constexpr std::string_view kHref = "href=\"";
 constexpr std::string_view kBreadcrumbListMarker = "\"@type\":\"BreadcrumbList\"";
 
 bool Contains(std::string_view text, std::string_view needle) {
@@ -81,10 +82,10 @@ void AddLaterPages(const std::string& url, int count, IPageSink& sink) {
 void AddOrganizations(std::string_view page, const std::shared_ptr<const std::string>& name,
                       CategoryByUrl& category_by_url, IPageSink& sink) {
   ForwardSearch openers(page, kCardOpener);
-  ForwardSearch hrefs(page, "href=\"");
+  ForwardSearch hrefs(page, kHref);
   ForwardSearch quotes(page, "\"");
-  // The start moves past "<div c" of each card taken; a card without a link of its own takes
-  // the next link that follows it, even one in a later card.
+  // The start moves past each card opener taken (an opener cannot begin inside another); a card
+  // without a link of its own takes the next link that follows it, even one in a later card.
   std::size_t start = 0;
   std::size_t previous_href = std::string_view::npos;
   for (;;) {
@@ -92,7 +93,7 @@ void AddOrganizations(std::string_view page, const std::shared_ptr<const std::st
     if (opener == std::string_view::npos) {
       break;
     }
-    start = opener + 6;
+    start = opener + kCardOpener.size();
     std::string_view link;
     const std::size_t href = hrefs.From(opener + kCardOpener.size());
     // Cards without a link of their own share the next one: that link was offered to the queue
@@ -102,7 +103,7 @@ void AddOrganizations(std::string_view page, const std::shared_ptr<const std::st
     }
     previous_href = href;
     if (href != std::string_view::npos) {
-      const std::size_t value = href + 6;
+      const std::size_t value = href + kHref.size();
       const std::size_t quote = quotes.From(value);
       if (quote != std::string_view::npos) {
         link = page.substr(value, quote - value);

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "analysis/organization_row.h"
 #include "analysis/text_encoding.h"
 #include "output/failure_texts.h"
 #include "output/file_access.h"
@@ -25,7 +26,7 @@ namespace {
 constexpr std::size_t kMaxCellUnits = 32767;  // the sheet's limit, in UTF-16 units
 constexpr std::size_t kMaxRows = LXW_ROW_MAX;
 constexpr std::size_t kMaxColumns = LXW_COL_MAX;
-constexpr lxw_col_t kFilterLastColumn = 11;  // L: the twelve columns of a results row
+constexpr lxw_col_t kFilterLastColumn = analysis::kColumnCount - 1;  // over a results row
 constexpr std::size_t kMinColumnWidth = 8;
 constexpr std::size_t kMaxColumnWidth = 60;
 constexpr std::size_t kFilterButtonWidth = 3;  // room for the header's drop-down arrow
