@@ -98,11 +98,16 @@ inline int ReadAll(int fd, std::string& bytes) {
   }
 }
 
-// Hands every byte to the system. Returns 0, or the errno of the refusal; a write that takes
-// nothing counts as EIO rather than a reason to try forever.
-inline int WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+namespace detail {
+
+// Calls write_some(data, size, done) until every byte is taken; done counts the bytes taken
+// before. Returns 0, or the errno of the refusal; a write that takes nothing counts as EIO
+// rather than a reason to try forever.
+template <typename WriteSome>
+int WriteEvery(std::string_view bytes, WriteSome write_some) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = write_some(bytes.data() + done, bytes.size() - done, done);
     if (written < 0) {
       if (errno == EINTR) {
         continue;
@@ -112,9 +117,18 @@ inline int WriteAll(int fd, std::string_view bytes) {
     if (written == 0) {
       return EIO;
     }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+    done += static_cast<std::size_t>(written);
   }
   return 0;
+}
+
+}  // namespace detail
+
+// Hands every byte to the system. Returns 0, or the errno of the refusal.
+inline int WriteAll(int fd, std::string_view bytes) {
+  return detail::WriteEvery(bytes, [fd](const char* data, std::size_t size, std::size_t) {
+    return ::write(fd, data, size);
+  });
 }
 
 // Reads `size` bytes at `offset` without moving the file position, stopping early only at the
@@ -139,23 +153,12 @@ inline ssize_t ReadFullyAt(int fd, char* buffer, std::size_t size, off_t offset)
 }
 
 // Writes every byte at `offset` without moving the file position. Returns 0, or the errno of
-// the refusal (EIO for a write that takes nothing).
+// the refusal.
 inline int WriteAllAt(int fd, std::string_view bytes, off_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), offset);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    if (written == 0) {
-      return EIO;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-    offset += static_cast<off_t>(written);
-  }
-  return 0;
+  return detail::WriteEvery(bytes,
+                            [fd, offset](const char* data, std::size_t size, std::size_t done) {
+                              return ::pwrite(fd, data, size, offset + static_cast<off_t>(done));
+                            });
 }
 
 }  // namespace mirava::output::posix
