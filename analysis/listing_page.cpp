@@ -18,6 +18,8 @@ namespace {
 constexpr std::string_view kCardOpener = "<div class=\"minicard-item__info\">";
 constexpr std::string_view kHref = "href=\"";
 constexpr std::string_view kBreadcrumbListMarker = "\"@type\":\"BreadcrumbList\"";
+// The structured breadcrumb's names that make the category name.
+constexpr std::size_t kCategoryNameParts = 3;
 
 bool Contains(std::string_view text, std::string_view needle) {
   return text.find(needle) != std::string_view::npos;
@@ -167,11 +169,11 @@ std::string ReadCategoryName(std::string_view page) {
     return Utf16ToUtf8(breadcrumb);
   }
 
-  // Only the first three names count; a malformed element ends the walk quietly.
+  // Only the first names count; a malformed element ends the walk quietly.
   std::u16string name;
   const nlohmann::json& elements = tree["itemListElement"];
   if (elements.is_array()) {
-    for (std::size_t i = 0; i < std::min<std::size_t>(elements.size(), 3); ++i) {
+    for (std::size_t i = 0; i < std::min(elements.size(), kCategoryNameParts); ++i) {
       const nlohmann::json& element = elements[i];
       if (!element.is_object() || !element.contains("item")) {
         break;

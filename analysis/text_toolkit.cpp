@@ -378,7 +378,8 @@ std::u16string PercentDecode(std::u16string_view text) {
     const auto reduced = static_cast<unsigned char>(text[i] & 0xFF);
     if (reduced == '%') {
       // The two units after "%" are consumed whatever they are.
-      const std::size_t end = std::min(i + 3, text.size());
+      constexpr std::size_t kEscapeLength = 3;  // "%" and two hex digits
+      const std::size_t end = std::min(i + kEscapeLength, text.size());
       std::size_t k = i + 1;
       while (k < end && text[k] == u' ')
         ++k;
