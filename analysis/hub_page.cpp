@@ -11,8 +11,8 @@ void AnalyzeHubPage(std::string_view page, std::string_view region_marker, IPage
 
   ForwardSearch openers(region, kLinkOpener);
   ForwardSearch quotes(region, "\"");
-  // The region's start moves past "<a hre" of each link taken, so the next turn finds the next
-  // opener; no opener can begin inside the part passed over.
+  // The region's start moves past each opener taken, so the next turn finds the next one; an
+  // opener cannot begin inside another, so none is passed over.
   std::size_t start = 0;
   for (;;) {
     const std::size_t opener = openers.From(start);
@@ -21,7 +21,7 @@ void AnalyzeHubPage(std::string_view page, std::string_view region_marker, IPage
     }
     const std::size_t value = opener + kLinkOpener.size();
     const std::size_t quote = quotes.From(value);
-    start = opener + 6;
+    start = opener + kLinkOpener.size();
     if (quote == std::string_view::npos || quote == value) {
       continue;
     }

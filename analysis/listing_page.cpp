@@ -16,23 +16,13 @@ namespace mirava::analysis {
 namespace {
 
 constexpr std::string_view kCardOpener = "<div class=\"minicard-item__info\">";
+constexpr std::string_view kHref = "href=\"";
 constexpr std::string_view kBreadcrumbListMarker = "\"@type\":\"BreadcrumbList\"";
+// The structured breadcrumb's names that make the category name.
+constexpr std::size_t kCategoryNameParts = 3;
 
 bool Contains(std::string_view text, std::string_view needle) {
   return text.find(needle) != std::string_view::npos;
-}
-
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return 99;
 }
 
 // Deeper structured names are not written back as text: writing JSON recurses once per level,
@@ -94,10 +84,10 @@ void AddLaterPages(const std::string& url, int count, IPageSink& sink) {
 void AddOrganizations(std::string_view page, const std::shared_ptr<const std::string>& name,
                       CategoryByUrl& category_by_url, IPageSink& sink) {
   ForwardSearch openers(page, kCardOpener);
-  ForwardSearch hrefs(page, "href=\"");
+  ForwardSearch hrefs(page, kHref);
   ForwardSearch quotes(page, "\"");
-  // The start moves past "<div c" of each card taken; a card without a link of its own takes
-  // the next link that follows it, even one in a later card.
+  // The start moves past each card opener taken (an opener cannot begin inside another); a card
+  // without a link of its own takes the next link that follows it, even one in a later card.
   std::size_t start = 0;
   std::size_t previous_href = std::string_view::npos;
   for (;;) {
@@ -105,7 +95,7 @@ void AddOrganizations(std::string_view page, const std::shared_ptr<const std::st
     if (opener == std::string_view::npos) {
       break;
     }
-    start = opener + 6;
+    start = opener + kCardOpener.size();
     std::string_view link;
     const std::size_t href = hrefs.From(opener + kCardOpener.size());
     // Cards without a link of their own share the next one: that link was offered to the queue
@@ -115,7 +105,7 @@ void AddOrganizations(std::string_view page, const std::shared_ptr<const std::st
     }
     previous_href = href;
     if (href != std::string_view::npos) {
-      const std::size_t value = href + 6;
+      const std::size_t value = href + kHref.size();
       const std::size_t quote = quotes.From(value);
       if (quote != std::string_view::npos) {
         link = page.substr(value, quote - value);
@@ -154,8 +144,8 @@ int ReadCompanyCount(std::string_view text) {
   const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
   std::int64_t value = 0;
   for (; i < text.size(); ++i) {
-    const int digit = DigitValue(text[i]);
-    if (digit >= base) {
+    const int digit = HexDigitValue(static_cast<unsigned char>(text[i]));
+    if (digit < 0 || digit >= base) {
       return 0;
     }
     value = value * base + digit;
@@ -179,11 +169,11 @@ std::string ReadCategoryName(std::string_view page) {
     return Utf16ToUtf8(breadcrumb);
   }
 
-  // Only the first three names count; a malformed element ends the walk quietly.
+  // Only the first names count; a malformed element ends the walk quietly.
   std::u16string name;
   const nlohmann::json& elements = tree["itemListElement"];
   if (elements.is_array()) {
-    for (std::size_t i = 0; i < std::min<std::size_t>(elements.size(), 3); ++i) {
+    for (std::size_t i = 0; i < std::min(elements.size(), kCategoryNameParts); ++i) {
       const nlohmann::json& element = elements[i];
       if (!element.is_object() || !element.contains("item")) {
         break;

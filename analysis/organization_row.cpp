@@ -60,13 +60,16 @@ std::string WebSite(std::string_view page) {
 // The social block is small, so it is read as text: the href that belongs to a type marker is
 // the last one before it, and without one the value is cut from a fixed position.
 std::string SocialLink(std::u16string_view social, std::u16string_view type_marker) {
+  constexpr std::u16string_view kHref = u"href=\"";
   std::u16string value;
   const std::size_t marker = Pos(type_marker, social);
   if (marker != 0) {
-    const std::size_t href = LastPosBefore(u"href=\"", social, static_cast<long long>(marker));
-    const std::size_t quote = Pos(u"\"", social, href + 6);
+    const std::size_t href = LastPosBefore(kHref, social, static_cast<long long>(marker));
+    // 1-based, like `href`; with no href (0) this is the fixed position.
+    const std::size_t value_position = href + kHref.size();
+    const std::size_t quote = Pos(u"\"", social, value_position);
     if (quote != 0) {
-      value = std::u16string(social.substr(href + 5, quote - (href + 6)));
+      value = std::u16string(social.substr(value_position - 1, quote - value_position));
     }
     value = RedirectTarget(value);
   }
@@ -78,28 +81,29 @@ std::string SocialLink(std::u16string_view social, std::u16string_view type_mark
 OrganizationRow ExtractOrganizationRow(std::string_view page, const std::string& url,
                                        const std::string& category) {
   OrganizationRow row;
-  row[0] = url;
-  row[1] = category;
-  row[2] = Finish(CleanPiece(ExtractBetween(page, "name: '", "", "'")));
-  row[3] = Finish(
+  row[kLinkColumn] = url;
+  row[kCategoryColumn] = category;
+  row[kOrganizationColumn] = Finish(CleanPiece(ExtractBetween(page, "name: '", "", "'")));
+  row[kAddressColumn] = Finish(
       CollapseSpaceRuns(CleanPiece(ExtractBetween(page, "PostalAddress\">", "", "</address>"))));
-  row[4] = Finish(CleanPiece(ExtractBetween(page, "\"addressLocality\" content=\"", "", "\"")));
+  row[kCityColumn] =
+      Finish(CleanPiece(ExtractBetween(page, "\"addressLocality\" content=\"", "", "\"")));
 
   const std::string_view phones =
       ExtractBetween(page, "<div class=\"service-block-controls\">", "", "</div");
-  row[5] = Finish(CleanPiece(ExtractBetween(phones, "data-number=\"", "", "\"")));
+  row[kPhoneColumn] = Finish(CleanPiece(ExtractBetween(phones, "data-number=\"", "", "\"")));
 
   const std::string_view messengers =
       ExtractBetween(page, "id=\"social-messengers\">", "", "</div>");
-  row[6] = MessengerLink(messengers, kWhatsAppPrefix);
-  row[7] = MessengerLink(messengers, kTelegramPrefix);
-  row[8] = Finish(ToText(ExtractBetween(messengers, kMaxProfilePrefix, "", "\"")));
+  row[kWhatsAppColumn] = MessengerLink(messengers, kWhatsAppPrefix);
+  row[kTelegramColumn] = MessengerLink(messengers, kTelegramPrefix);
+  row[kMaxProfileColumn] = Finish(ToText(ExtractBetween(messengers, kMaxProfilePrefix, "", "\"")));
 
-  row[9] = WebSite(page);
+  row[kWebSiteColumn] = WebSite(page);
 
   const std::u16string social = ToText(ExtractBetween(page, "\"org-social-list\">", "", "</div"));
-  row[10] = SocialLink(social, u"data-type=\"vk_group\"");
-  row[11] = SocialLink(social, u"data-type=\"telegram\"");
+  row[kVkGroupColumn] = SocialLink(social, u"data-type=\"vk_group\"");
+  row[kTelegramSocialColumn] = SocialLink(social, u"data-type=\"telegram\"");
   return row;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The twelve values of an organization page and the row they make.
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -15,12 +16,30 @@ inline constexpr std::string_view kRedirectTargetPrefix = "https://mirava.ru/red
 
 inline constexpr std::string_view kOrganizationMarker = "window.Global.organizationId";
 
+// The twelve values in row order: the index of each in an OrganizationRow and its column in the
+// results file and the workbook.
+enum Column : std::size_t {
+  kLinkColumn,
+  kCategoryColumn,
+  kOrganizationColumn,
+  kAddressColumn,
+  kCityColumn,
+  kPhoneColumn,
+  kWhatsAppColumn,
+  kTelegramColumn,
+  kMaxProfileColumn,
+  kWebSiteColumn,
+  kVkGroupColumn,
+  kTelegramSocialColumn,
+  kColumnCount
+};
+
 // Column titles in row order.
-inline constexpr std::array<std::string_view, 12> kColumnTitles = {
+inline constexpr std::array<std::string_view, kColumnCount> kColumnTitles = {
     "Ссылка",   "Имя рубрики", "Организация", "Адрес", "Город", "Телефон",
     "WhatsApp", "Telegram",    "Max",         "Сайт",  "VK",    "TG"};
 
-using OrganizationRow = std::array<std::string, 12>;  // UTF-8 values in column order
+using OrganizationRow = std::array<std::string, kColumnCount>;  // UTF-8 values in column order
 
 // The values of one organization page: `page` is its UTF-8 bytes, `category` the looked-up name.
 OrganizationRow ExtractOrganizationRow(std::string_view page, const std::string& url,

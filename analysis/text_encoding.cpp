@@ -270,6 +270,12 @@ bool IsWellFormedUtf8(std::string_view bytes) {
   return true;
 }
 
+Utf8Sequence MeasureUtf8Sequence(std::string_view bytes, std::size_t at) {
+  long code = 0;
+  const std::size_t length = DecodeOne(bytes, at, code);
+  return {length, code >= 0};
+}
+
 std::u16string Windows1251ToUtf16(std::string_view bytes) {
   std::u16string text;
   text.reserve(bytes.size());
@@ -298,8 +304,8 @@ std::string Utf16ToWindows1251(std::u16string_view text) {
 
 std::vector<std::u16string> ReadTextLines(std::string_view file_bytes) {
   std::u16string text;
-  if (file_bytes.starts_with("\xEF\xBB\xBF")) {
-    text = Utf8ToUtf16(file_bytes.substr(3));
+  if (file_bytes.starts_with(kUtf8ByteOrderMark)) {
+    text = Utf8ToUtf16(file_bytes.substr(kUtf8ByteOrderMark.size()));
   } else if (file_bytes.starts_with("\xFF\xFE")) {
     text = Utf16FromBytes(file_bytes.substr(2), false);
   } else if (file_bytes.starts_with("\xFE\xFF")) {

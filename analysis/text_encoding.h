@@ -15,6 +15,29 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // Rejects overlong forms, surrogates and code points above U+10FFFF.
 bool IsWellFormedUtf8(std::string_view bytes);
 
+// The UTF-8 sequence that starts at bytes[at] (at < bytes.size()): how many bytes it takes and
+// whether it is well-formed. A malformed one takes its maximal ill-formed part (at least one
+// byte), which the standard replacement rule turns into one U+FFFD.
+struct Utf8Sequence {
+  std::size_t Length;
+  bool WellFormed;
+};
+Utf8Sequence MeasureUtf8Sequence(std::string_view bytes, std::size_t at);
+
+// The byte-order mark that starts the UTF-8 files the program writes and reads.
+inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+// The value of one hexadecimal digit (0-9, a-f, A-F), or -1 for any other character.
+constexpr int HexDigitValue(char32_t c) {
+  if (c >= U'0' && c <= U'9')
+    return static_cast<int>(c - U'0');
+  if (c >= U'a' && c <= U'f')
+    return static_cast<int>(c - U'a' + 10);
+  if (c >= U'A' && c <= U'F')
+    return static_cast<int>(c - U'A' + 10);
+  return -1;
+}
+
 std::u16string Windows1251ToUtf16(std::string_view bytes);
 // A character that Windows-1251 cannot represent becomes "?".
 std::string Utf16ToWindows1251(std::u16string_view text);

@@ -200,32 +200,15 @@ char16_t ReadReferenceNumber(std::u16string_view number) {
   }
   std::uint32_t value = 0;
   for (; k < number.size(); ++k) {
-    const char16_t unit = number[k];
-    unsigned digit;
-    if (unit >= u'0' && unit <= u'9') {
-      digit = unit - u'0';
-    } else if (base == 16 && unit >= u'a' && unit <= u'f') {
-      digit = unit - u'a' + 10;
-    } else if (base == 16 && unit >= u'A' && unit <= u'F') {
-      digit = unit - u'A' + 10;
-    } else {
+    const int digit = HexDigitValue(number[k]);
+    if (digit < 0 || static_cast<unsigned>(digit) >= base) {
       break;
     }
-    value = value * base + digit;
+    value = value * base + static_cast<unsigned>(digit);
   }
   if (negative)
     value = 0u - value;
   return static_cast<char16_t>(value & 0xFFFF);
-}
-
-int HexDigit(char16_t unit) {
-  if (unit >= u'0' && unit <= u'9')
-    return unit - u'0';
-  if (unit >= u'a' && unit <= u'f')
-    return unit - u'a' + 10;
-  if (unit >= u'A' && unit <= u'F')
-    return unit - u'A' + 10;
-  return -1;
 }
 
 struct TNamedReference {
@@ -395,13 +378,14 @@ std::u16string PercentDecode(std::u16string_view text) {
     const auto reduced = static_cast<unsigned char>(text[i] & 0xFF);
     if (reduced == '%') {
       // The two units after "%" are consumed whatever they are.
-      const std::size_t end = std::min(i + 3, text.size());
+      constexpr std::size_t kEscapeLength = 3;  // "%" and two hex digits
+      const std::size_t end = std::min(i + kEscapeLength, text.size());
       std::size_t k = i + 1;
       while (k < end && text[k] == u' ')
         ++k;
       unsigned value = 0;
-      for (; k < end && HexDigit(text[k]) >= 0; ++k)
-        value = value * 16 + HexDigit(text[k]);
+      for (; k < end && HexDigitValue(text[k]) >= 0; ++k)
+        value = value * 16 + HexDigitValue(text[k]);
       bytes += static_cast<char>(value);
       i = end;
     } else {

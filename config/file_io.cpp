@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "analysis/text_encoding.h"
+#include "output/posix_io.h"
 
 namespace mirava::config {
 namespace {
@@ -19,61 +20,36 @@ namespace {
 }  // namespace
 
 std::optional<std::string> ReadFileBytes(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const output::posix::UniqueFd file = output::posix::Open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (!file.Valid()) {
     if (errno == ENOENT) {
       return std::nullopt;
     }
     ThrowFileError(errno, path);
   }
   std::string bytes;
-  char buffer[16384];
-  for (;;) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count < 0) {
-      const int error = errno;
-      ::close(fd);
-      ThrowFileError(error, path);
-    }
-    if (count == 0) {
-      break;
-    }
-    bytes.append(buffer, static_cast<std::size_t>(count));
+  if (const int error = output::posix::ReadAll(file.Get(), bytes); error != 0) {
+    ThrowFileError(error, path);
   }
-  ::close(fd);
   return bytes;
 }
 
 void WriteFileBytes(const std::string& path, std::string_view bytes) {
   const std::string temporary = path + ".tmp";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  output::posix::UniqueFd file =
+      output::posix::Open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (!file.Valid()) {
     ThrowFileError(errno, path);
   }
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count < 0) {
-      const int error = errno;
-      ::close(fd);
-      ::unlink(temporary.c_str());
-      ThrowFileError(error, path);
-    }
-    written += static_cast<std::size_t>(count);
+  int error = output::posix::WriteAll(file.Get(), bytes);
+  const int close_error = file.Close();
+  if (error == 0) {
+    error = close_error;
   }
-  if (::close(fd) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    ThrowFileError(error, path);
+  if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = errno;
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = errno;
+  if (error != 0) {
     ::unlink(temporary.c_str());
     ThrowFileError(error, path);
   }

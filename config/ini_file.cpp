@@ -7,7 +7,6 @@
 namespace mirava::config {
 namespace {
 
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kNewLine = "\r\n";
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -69,8 +68,8 @@ IniDocument::IniDocument(std::string_view bytes) {
 std::optional<IniDocument::SectionSpan> IniDocument::FindSection(std::string_view section) const {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     std::string_view text = lines_[i].Text;
-    if (i == 0 && text.starts_with(kUtf8Bom)) {
-      text.remove_prefix(kUtf8Bom.size());
+    if (i == 0 && text.starts_with(analysis::kUtf8ByteOrderMark)) {
+      text.remove_prefix(analysis::kUtf8ByteOrderMark.size());
     }
     const auto name = SectionName(text);
     if (!name || !SameName(*name, section)) {

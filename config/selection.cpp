@@ -16,7 +16,7 @@ std::string EncodeCitySelection(const std::vector<std::u16string>& names) {
 }
 
 std::string EncodeCategorySelection(const std::vector<std::u16string>& names) {
-  std::string bytes = "\xEF\xBB\xBF";
+  std::string bytes(analysis::kUtf8ByteOrderMark);
   for (const std::u16string& name : names) {
     bytes += analysis::Utf16ToUtf8(name);
     bytes += "\r\n";

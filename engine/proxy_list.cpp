@@ -15,7 +15,7 @@ namespace mirava::engine {
 
 namespace {
 
-constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+using analysis::kUtf8ByteOrderMark;
 
 bool IsBlank(char c) {
   const auto code = static_cast<unsigned char>(c);

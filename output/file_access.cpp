@@ -9,8 +9,10 @@
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "output/failure_texts.h"
+#include "output/posix_io.h"
 #include "output/results_file.h"
 
 namespace mirava::output {
@@ -25,43 +27,20 @@ FileSystemError Refusal(int error) {
   return FileSystemError(SystemErrorText(error));
 }
 
-// Hands every byte to the system, resuming after partial writes and interruptions.
-// Returns 0 on success, otherwise the errno of the refusal.
-int WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    if (written == 0) {
-      return EIO;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return 0;
-}
-
 class ResultsFileSink : public IByteSink {
  public:
-  ResultsFileSink(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-  ~ResultsFileSink() override {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
+  ResultsFileSink(std::string path, posix::UniqueFd file)
+      : path_(std::move(path)), file_(std::move(file)) {}
 
   void Write(std::string_view bytes) override {
-    if (fd_ < 0) {
+    if (!file_.Valid()) {
       throw std::runtime_error(path_ + ": " + std::strerror(EBADF));
     }
-    const int error = WriteAll(fd_, bytes);
+    const int error = posix::WriteAll(file_.Get(), bytes);
     if (error != 0) {
       // Take back a partly written piece so the file still ends with the last whole line.
-      if (::ftruncate(fd_, size_) == 0) {
-        ::lseek(fd_, size_, SEEK_SET);
+      if (::ftruncate(file_.Get(), size_) == 0) {
+        ::lseek(file_.Get(), size_, SEEK_SET);
       }
       throw SystemError(path_, error);
     }
@@ -69,20 +48,16 @@ class ResultsFileSink : public IByteSink {
   }
 
   void Close() override {
-    if (fd_ < 0) {
-      return;
-    }
-    const int fd = fd_;
-    fd_ = -1;
     // Closing drops the lock as well.
-    if (::close(fd) != 0 && errno != EINTR) {
-      throw SystemError(path_, errno);
+    const int error = file_.Close();
+    if (error != 0 && error != EINTR) {
+      throw SystemError(path_, error);
     }
   }
 
  private:
   std::string path_;
-  int fd_;
+  posix::UniqueFd file_;
   off_t size_ = 0;
 };
 
@@ -90,61 +65,45 @@ class ResultsFileSink : public IByteSink {
 
 std::unique_ptr<IByteSink> CreateResultsSink(const std::string& path) {
   // Opened without truncation: a second writer must find the lock before it may empty the file.
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  posix::UniqueFd file = posix::Open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (!file.Valid()) {
     throw SystemError(path, errno);
   }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
-    const int error = errno;
-    ::close(fd);
-    throw SystemError(path, error);
+  if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0 || ::ftruncate(file.Get(), 0) != 0) {
+    throw SystemError(path, errno);
   }
-  return std::make_unique<ResultsFileSink>(path, fd);
+  return std::make_unique<ResultsFileSink>(path, std::move(file));
 }
 
 std::optional<std::string> ReadFileIfPresent(const std::string& path) {
-  int fd;
-  do {
-    // O_NONBLOCK: a FIFO in the file's place must not hang the caller.
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
+  // O_NONBLOCK: a FIFO in the file's place must not hang the caller.
+  const posix::UniqueFd file = posix::Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (!file.Valid()) {
     if (errno == ENOENT || errno == ENOTDIR) {
       return std::nullopt;
     }
     throw SystemError(path, errno);
   }
   struct stat status {};
-  if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-    close(fd);
+  if (fstat(file.Get(), &status) == 0 && S_ISDIR(status.st_mode)) {
     return std::nullopt;
   }
   std::string contents;
-  char buffer[16384];
-  for (;;) {
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count > 0) {
-      contents.append(buffer, static_cast<std::size_t>(count));
-    } else if (count == 0) {
-      break;
-    } else if (errno != EINTR) {
-      const int error = errno;
-      close(fd);
-      throw SystemError(path, error);
-    }
+  if (const int error = posix::ReadAll(file.Get(), contents); error != 0) {
+    throw SystemError(path, error);
   }
-  close(fd);
   return contents;
 }
 
 void ReplaceFileContents(const std::string& path, std::string_view bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  posix::UniqueFd file = posix::Open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (!file.Valid()) {
     throw SystemError(path, errno);
   }
-  int error = WriteAll(fd, bytes);
-  if (::close(fd) != 0 && error == 0 && errno != EINTR) {
-    error = errno;
+  int error = posix::WriteAll(file.Get(), bytes);
+  const int close_error = file.Close();
+  if (error == 0 && close_error != EINTR) {
+    error = close_error;
   }
   if (error != 0) {
     throw SystemError(path, error);
@@ -152,14 +111,11 @@ void ReplaceFileContents(const std::string& path, std::string_view bytes) {
 }
 
 InputFile::InputFile(const std::string& path) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
+  posix::UniqueFd file = posix::Open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (!file.Valid()) {
     throw Refusal(errno);
   }
-  handle_ = fd;
+  handle_ = file.Release();
 }
 
 InputFile::~InputFile() {
@@ -167,15 +123,11 @@ InputFile::~InputFile() {
 }
 
 std::size_t InputFile::Read(char* buffer, std::size_t size) {
-  for (;;) {
-    const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);
-    if (got >= 0) {
-      return static_cast<std::size_t>(got);
-    }
-    if (errno != EINTR) {
-      throw Refusal(errno);
-    }
+  const ssize_t got = posix::ReadSome(static_cast<int>(handle_), buffer, size);
+  if (got < 0) {
+    throw Refusal(errno);
   }
+  return static_cast<std::size_t>(got);
 }
 
 bool CreateNewFile(const std::string& path) {

@@ -37,7 +37,7 @@ RunFileNames FreeRunFileNames(const std::string& folder, std::uint32_t n, std::u
 }
 
 ResultsWriter::ResultsWriter(std::unique_ptr<IByteSink> sink) : sink_(std::move(sink)) {
-  sink_->Write("\xEF\xBB\xBF");
+  sink_->Write(analysis::kUtf8ByteOrderMark);
 }
 
 void ResultsWriter::WriteLine(std::string_view utf8_text) {

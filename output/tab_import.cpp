@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "analysis/text_encoding.h"
+
 namespace mirava::output {
 
 namespace {
@@ -52,8 +54,13 @@ bool TTabRecordReader::NextRecord(TabRecord& fields) {
   fields.clear();
   if (!started_) {
     started_ = true;
-    if (Peek(0) == 0xEF && Peek(1) == 0xBB && Peek(2) == 0xBF) {
-      Skip(3);
+    const std::string_view mark = analysis::kUtf8ByteOrderMark;
+    std::size_t matched = 0;
+    while (matched < mark.size() && Peek(matched) == static_cast<unsigned char>(mark[matched])) {
+      ++matched;
+    }
+    if (matched == mark.size()) {
+      Skip(mark.size());
     }
   }
   if (Peek(0) == kEnd) {

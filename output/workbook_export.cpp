@@ -13,6 +13,8 @@
 #include <system_error>
 #include <vector>
 
+#include "analysis/organization_row.h"
+#include "analysis/text_encoding.h"
 #include "output/failure_texts.h"
 #include "output/file_access.h"
 #include "output/tab_import.h"
@@ -24,7 +26,7 @@ namespace {
 constexpr std::size_t kMaxCellUnits = 32767;  // the sheet's limit, in UTF-16 units
 constexpr std::size_t kMaxRows = LXW_ROW_MAX;
 constexpr std::size_t kMaxColumns = LXW_COL_MAX;
-constexpr lxw_col_t kFilterLastColumn = 11;  // L: the twelve columns of a results row
+constexpr lxw_col_t kFilterLastColumn = analysis::kColumnCount - 1;  // over a results row
 constexpr std::size_t kMinColumnWidth = 8;
 constexpr std::size_t kMaxColumnWidth = 60;
 constexpr std::size_t kFilterButtonWidth = 3;  // room for the header's drop-down arrow
@@ -70,7 +72,7 @@ struct TCellText {
 };
 
 bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  return analysis::HexDigitValue(static_cast<unsigned char>(c)) >= 0;
 }
 
 // A control character is written as "_xHHHH_", whose "_" would close an escape lookalike in
@@ -86,43 +88,6 @@ bool StartsEscapeLookalike(std::string_view text, std::size_t at) {
     return false;
   }
   return std::all_of(text.begin() + at + 2, text.begin() + at + 6, IsHexDigit);
-}
-
-// Length of the well-formed UTF-8 sequence at `at`, or 0 with `bad_length` set to the maximal
-// ill-formed part to replace by one U+FFFD.
-std::size_t SequenceLength(std::string_view text, std::size_t at, std::size_t& bad_length) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) {
-    return 1;
-  }
-  std::size_t length = 0;
-  unsigned char second_low = 0x80;
-  unsigned char second_high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    second_low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-    second_high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    second_low = lead == 0xF0 ? 0x90 : 0x80;   // no overlong forms
-    second_high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
-  } else {
-    bad_length = 1;
-    return 0;
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    const bool in_range =
-        at + i < text.size() && (i == 1 ? byte(at + i) >= second_low && byte(at + i) <= second_high
-                                        : byte(at + i) >= 0x80 && byte(at + i) <= 0xBF);
-    if (!in_range) {
-      bad_length = i;
-      return 0;
-    }
-  }
-  return length;
 }
 
 bool IsPlainAscii(char c) {
@@ -165,10 +130,9 @@ TCellText MakeCellText(std::string_view field) {
         prefix = kUnderscoreEscape;  // "_x005F_" stands for the underscore itself
       }
     } else {
-      std::size_t bad_length = 0;
-      const std::size_t length = SequenceLength(field, at, bad_length);
-      consumed = length > 0 ? length : bad_length;
-      piece = length > 0 ? field.substr(at, length) : kReplacement;
+      const analysis::Utf8Sequence sequence = analysis::MeasureUtf8Sequence(field, at);
+      consumed = sequence.Length;
+      piece = sequence.WellFormed ? field.substr(at, sequence.Length) : kReplacement;
       if (piece == "\xEF\xBF\xBE" || piece == "\xEF\xBF\xBF") {
         piece = kReplacement;  // U+FFFE and U+FFFF are not allowed in the workbook's XML
       }

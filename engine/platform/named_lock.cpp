@@ -6,26 +6,25 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
 #include "engine/platform/shared_request_record.h"
+#include "output/posix_io.h"
 
 namespace mirava::engine::platform {
 
 namespace {
 
 // O_NOFOLLOW: in a shared folder such as /tmp a planted link must not redirect the file.
-int OpenLockFile(const std::string& path) {
-  for (;;) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0) {
-      return fd;
-    }
-    if (errno != EINTR) {
-      throw std::system_error(errno, std::generic_category(), path);
-    }
+output::posix::UniqueFd OpenLockFile(const std::string& path) {
+  output::posix::UniqueFd file =
+      output::posix::Open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (!file.Valid()) {
+    throw std::system_error(errno, std::generic_category(), path);
   }
+  return file;
 }
 
 }  // namespace
@@ -51,17 +50,17 @@ NamedLock NamedLock::AtPath(const std::string& path) {
 
 NamedLock::NamedLock(PathTag, std::string path) : path_(std::move(path)) {
   // Creating the file now makes a refusal show at set-up, not at the first request.
-  close(OpenLockFile(path_));
+  OpenLockFile(path_);
 }
 
-NamedLock::Holding::Holding(const NamedLock& lock) : fd_(OpenLockFile(lock.Path())) {
-  while (flock(fd_, LOCK_EX) != 0) {
+NamedLock::Holding::Holding(const NamedLock& lock) {
+  output::posix::UniqueFd file = OpenLockFile(lock.Path());
+  while (flock(file.Get(), LOCK_EX) != 0) {
     if (errno != EINTR) {
-      const int error = errno;
-      close(fd_);
-      throw std::system_error(error, std::generic_category(), lock.Path());
+      throw std::system_error(errno, std::generic_category(), lock.Path());
     }
   }
+  fd_ = file.Release();
 }
 
 NamedLock::Holding::~Holding() {
@@ -75,10 +74,8 @@ namespace mirava::engine::platform {
 
 std::optional<SharedRequestRecord> NamedLock::Holding::ReadRecord() const {
   SharedRecordBytes bytes{};
-  ssize_t count;
-  do {
-    count = pread(fd_, bytes.data(), bytes.size(), 0);
-  } while (count < 0 && errno == EINTR);
+  const ssize_t count =
+      output::posix::ReadFullyAt(fd_, reinterpret_cast<char*>(bytes.data()), bytes.size(), 0);
   if (count != static_cast<ssize_t>(bytes.size())) {
     return std::nullopt;
   }
@@ -87,11 +84,8 @@ std::optional<SharedRequestRecord> NamedLock::Holding::ReadRecord() const {
 
 bool NamedLock::Holding::WriteRecord(const SharedRequestRecord& record) const {
   const SharedRecordBytes bytes = EncodeSharedRecord(record);
-  ssize_t count;
-  do {
-    count = pwrite(fd_, bytes.data(), bytes.size(), 0);
-  } while (count < 0 && errno == EINTR);
-  return count == static_cast<ssize_t>(bytes.size());
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return output::posix::WriteAllAt(fd_, text, 0) == 0;
 }
 
 }  // namespace mirava::engine::platform

@@ -143,12 +143,12 @@ TEST(HostilePages, TabsAndLineBreaksInValuesBecomeSpacesInTheRow) {
   const std::string& row = sink.Rows[0];
   EXPECT_EQ(row.find_first_of("\r\n"), std::string::npos);
   const std::vector<std::string> fields = Fields(row);
-  ASSERT_EQ(fields.size(), 12u);
-  EXPECT_EQ(fields[0], "\"https://mirava.ru/org/ 1/\"");
-  EXPECT_EQ(fields[1], "\"Салон \"Лора\" в центре\"");
-  EXPECT_EQ(fields[2], "\"ООО Рога и копыта\"");
-  EXPECT_EQ(fields[3], "\"ул. Ленина, 5\"");
-  EXPECT_EQ(fields[4], "\"Москва\"");
+  ASSERT_EQ(fields.size(), kColumnCount);
+  EXPECT_EQ(fields[kLinkColumn], "\"https://mirava.ru/org/ 1/\"");
+  EXPECT_EQ(fields[kCategoryColumn], "\"Салон \"Лора\" в центре\"");
+  EXPECT_EQ(fields[kOrganizationColumn], "\"ООО Рога и копыта\"");
+  EXPECT_EQ(fields[kAddressColumn], "\"ул. Ленина, 5\"");
+  EXPECT_EQ(fields[kCityColumn], "\"Москва\"");
 }
 
 TEST(HostilePages, RowFormatReplacesEachTabAndLineBreakAndKeepsEverythingElse) {

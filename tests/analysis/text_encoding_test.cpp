@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -51,6 +52,30 @@ TEST(Utf8ToUtf16Test, ReplacesEachMaximalMalformedSubpartOnce) {
     EXPECT_EQ(Utf8ToUtf16(c.bytes), c.expected) << c.name;
     EXPECT_EQ(IsWellFormedUtf8(c.bytes), c.expected.find(u'\uFFFD') == std::u16string::npos)
         << c.name;
+    // Sequence by sequence: the malformed ones are the replacements, and they tile the bytes.
+    std::size_t at = 0;
+    std::size_t malformed = 0;
+    while (at < c.bytes.size()) {
+      const Utf8Sequence sequence = MeasureUtf8Sequence(c.bytes, at);
+      ASSERT_GE(sequence.Length, 1u) << c.name;
+      malformed += sequence.WellFormed ? 0 : 1;
+      at += sequence.Length;
+    }
+    EXPECT_EQ(at, c.bytes.size()) << c.name;
+    EXPECT_EQ(malformed,
+              static_cast<std::size_t>(std::count(c.expected.begin(), c.expected.end(), u'\uFFFD')))
+        << c.name;
+  }
+}
+
+TEST(HexDigitValueTest, ReadsBothLetterCasesAndNothingElse) {
+  EXPECT_EQ(HexDigitValue(U'0'), 0);
+  EXPECT_EQ(HexDigitValue(U'9'), 9);
+  EXPECT_EQ(HexDigitValue(U'a'), 10);
+  EXPECT_EQ(HexDigitValue(U'F'), 15);
+  for (const char32_t other : {U'/', U':', U'@', U'G', U'`', U'g', U' ', U'\0', U'\uFF10',
+                               static_cast<char32_t>(0xFF30)}) {
+    EXPECT_EQ(HexDigitValue(other), -1) << static_cast<unsigned long>(other);
   }
 }
 

@@ -38,10 +38,11 @@ std::string ReadAll(const fs::path& path) {
   return bytes.str();
 }
 
-// mirava-cli started with its standard output and error going to files.
+// mirava-cli started with its standard output and error going to files, or its standard output
+// to `stdout_fd` when one is given.
 class CliProcess {
  public:
-  CliProcess(const std::vector<std::string>& arguments, const fs::path& folder)
+  CliProcess(const std::vector<std::string>& arguments, const fs::path& folder, int stdout_fd = -1)
       : out_(folder / "cli-stdout.txt"), err_(folder / "cli-stderr.txt") {
     std::vector<std::string> all{MIRAVA_CLI_PATH};
     all.insert(all.end(), arguments.begin(), arguments.end());
@@ -52,8 +53,12 @@ class CliProcess {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (stdout_fd >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int error = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
@@ -72,7 +77,7 @@ class CliProcess {
   bool Started() const { return pid_ > 0; }
   void Signal(int signal) { ::kill(pid_, signal); }
 
-  // The exit status, or -1 when the program did not end within `timeout`.
+  // The exit status, or -1 when the program did not end within `timeout` (0: has it ended?).
   int Wait(std::chrono::seconds timeout = std::chrono::seconds(120)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!status_) {
@@ -268,6 +273,57 @@ TEST_F(CliTest, SigintStopsTheRunLikeTheStopButton) {
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(ReadAll(results[0]), "\xEF\xBB\xBF" + analysis::HeaderLine() + "\r\n");
   EXPECT_EQ(site.RequestCount(), 1u);
+}
+
+// A second SIGINT ends the program at once, even when it cannot get on with ending by itself: its
+// standard output is a pipe nobody reads and that is full, so the line of the first stop blocks
+// it for good. The run itself has stopped and saved its files by then, whole.
+TEST_F(CliTest, SecondSigintEndsAtOnceWithStatus130) {
+  FakeSite site;
+  site.SetFallback(FakeResponse::Silence(std::chrono::minutes(5)));
+  WriteLists(site.Origin());
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  const int read_end = ends[0];
+  const int write_end = ends[1];
+  CliProcess cli(
+      {"--all-cities", "--all-categories", "--interval", "0", "--folder", Folder(), "--no-open"},
+      folder_, write_end);
+  ASSERT_TRUE(cli.Started());
+  ASSERT_TRUE(WaitFor([&] { return site.RequestCount() == 1; }, std::chrono::seconds(60)));
+
+  // Filled through a second, non-blocking opening of the pipe: the program's own end stays
+  // blocking, so its next line waits until someone reads.
+  const int filler =
+      ::open(("/proc/self/fd/" + std::to_string(write_end)).c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(filler, 0);
+  const std::string block(4096, '.');
+  while (::write(filler, block.data(), block.size()) > 0) {
+  }
+  ASSERT_EQ(errno, EAGAIN);
+  ::close(filler);
+  ::close(write_end);
+
+  cli.Signal(SIGINT);
+  std::vector<fs::path> logs;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        logs = Files("log", ".txt");
+        return logs.size() == 1 && ReadAll(logs[0]).find("Работа завершена") != std::string::npos;
+      },
+      std::chrono::seconds(60)));
+  ASSERT_EQ(cli.Wait(std::chrono::seconds(0)), -1) << "the stop alone should not end it here";
+
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(std::chrono::seconds(30)), 130);
+  ::close(read_end);
+
+  const std::string log = ReadAll(logs[0]);
+  EXPECT_THAT(log, HasSubstr(": Останавливаем работу\r\n"));
+  EXPECT_THAT(log, Not(HasSubstr("Сбор данных завершен")));
+  const auto results = Files("data", ".tab");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(ReadAll(results[0]), "\xEF\xBB\xBF" + analysis::HeaderLine() + "\r\n");
 }
 
 }  // namespace

@@ -496,34 +496,35 @@ std::string HubPage(const HubPageData& data, const PageShape& shape) {
 analysis::OrganizationRow ExpectedRow(const OrganizationPageData& data, const std::string& url,
                                       const std::string& category) {
   analysis::OrganizationRow row;
-  row[0] = url;
-  row[1] = category;
-  row[2] = Sanitized(data.Name);
+  row[analysis::kLinkColumn] = url;
+  row[analysis::kCategoryColumn] = category;
+  row[analysis::kOrganizationColumn] = Sanitized(data.Name);
   std::string address;
   for (const std::string& part : data.AddressParts) {
     address += address.empty() ? part : ", " + part;
   }
-  row[3] = Sanitized(address);
-  row[4] = Sanitized(data.Locality);
-  row[5] = data.Phones.empty() ? std::string() : Sanitized(data.Phones.front());
-  row[6] = data.WhatsApp.empty()
-               ? std::string()
-               : Sanitized(std::string(analysis::kWhatsAppPrefix) + data.WhatsApp);
-  row[7] = data.Telegram.empty()
-               ? std::string()
-               : Sanitized(std::string(analysis::kTelegramPrefix) + data.Telegram);
-  row[8] = Sanitized(data.Max);
+  row[analysis::kAddressColumn] = Sanitized(address);
+  row[analysis::kCityColumn] = Sanitized(data.Locality);
+  row[analysis::kPhoneColumn] =
+      data.Phones.empty() ? std::string() : Sanitized(data.Phones.front());
+  row[analysis::kWhatsAppColumn] =
+      data.WhatsApp.empty() ? std::string()
+                            : Sanitized(std::string(analysis::kWhatsAppPrefix) + data.WhatsApp);
+  row[analysis::kTelegramColumn] =
+      data.Telegram.empty() ? std::string()
+                            : Sanitized(std::string(analysis::kTelegramPrefix) + data.Telegram);
+  row[analysis::kMaxProfileColumn] = Sanitized(data.Max);
   std::string_view site = CutBefore(data.WebSite, '?');
   if (data.WebSiteViaRedirect) {
     site = CutBefore(site, '&');
   }
-  row[9] = Sanitized(site);
+  row[analysis::kWebSiteColumn] = Sanitized(site);
   const auto social = [&](std::string_view target) {
     return data.SocialViaRedirect ? Sanitized(CutBefore(CutBefore(target, '?'), '&'))
                                   : std::string();
   };
-  row[10] = social(data.Vk);
-  row[11] = social(data.Tg);
+  row[analysis::kVkGroupColumn] = social(data.Vk);
+  row[analysis::kTelegramSocialColumn] = social(data.Tg);
   return row;
 }
 
