@@ -98,7 +98,8 @@ void TScrapingThread::RunAttempts(HttpClient& client) {
       }
       failure = std::move(response);
     } catch (const std::exception& error) {
-      failure = HttpResult{false, error.what(), 0};
+      failure = HttpResult{false, error.what(), 0, FailureKind::Other};
+      page_missing_ = false;
     }
     if (!HandleFailure(failure, client)) {
       return;
@@ -114,23 +115,43 @@ HttpResult TScrapingThread::Send(HttpClient& client, ProxySettings& proxy_settin
     // lock is released before the failure is handled.
     RequestTurn turn(*services.RequestMutex, *services.Pacing, *services.Clock, RequestInterval,
                      stop_, TickMs(services.Fetch.Poll));
-    return client.Get(url, body);
+    HttpResult response = client.Get(url, body);
+    page_missing_ = IsNotFound(response);
+    return response;
   }
   ApplyProxy(proxy_settings, proxy);
   client.SetProxy(proxy_settings);
   HttpResult response = client.Get(url, body);
-  if (!response.Ok) {
-    if (Contains(response.FailureText, "Gracefully")) {
-      // A proxy that dropped the connection gets one more try at once, within the attempt.
-      response = client.Get(url, body);
-    } else {
-      response.FailureText = "retry";
-    }
+  bool repeated = false;
+  if (response.Kind == FailureKind::ClosedWithoutResponse) {
+    // A proxy that dropped the connection gets one more try at once, within the attempt.
+    response = client.Get(url, body);
+    repeated = true;
+  }
+  page_missing_ = IsNotFound(response) && NotFoundConfirmed();
+  if (!response.Ok && !repeated && !page_missing_) {
+    // Only the repeat's failure and a confirmed missing page keep the client's own text.
+    response.FailureText = "retry";
   }
   if (response.Ok) {
     MarkProxiedRequest(*services.Pacing, *services.Clock);
   }
   return response;
+}
+
+bool TScrapingThread::IsNotFound(const HttpResult& response) {
+  return response.Kind == FailureKind::SiteStatus && response.StatusCode == 404;
+}
+
+bool TScrapingThread::NotFoundConfirmed() {
+  // A proxy may answer 404 itself; the page counts as missing once two different proxies have
+  // said so for the same address.
+  if (!not_found_proxy_.empty() && not_found_url_ == url && not_found_proxy_ != proxy) {
+    return true;
+  }
+  not_found_proxy_ = proxy;
+  not_found_url_ = url;
+  return false;
 }
 
 bool TScrapingThread::HandleFailure(const HttpResult& failure, HttpClient& client) {
@@ -143,11 +164,11 @@ bool TScrapingThread::HandleFailure(const HttpResult& failure, HttpClient& clien
   client.DropConnection();
 
   // The rules below are separate tests; one failure can meet several of them.
-  if (failure.StatusCode == 403 || Contains(statusText, "403 Forbidden")) {
+  if (failure.StatusCode == 403) {
     services.Clock->SleepMs(TickMs(fetch.RefusalPause));
   }
   bool go_on = true;
-  if (Contains(statusText, "Not Found")) {
+  if (page_missing_) {
     // The site moved some subdivisions; try the newer address shape before giving up.
     if (Contains(url, "/metro/")) {
       url = ReplaceEvery(url, "/metro/", "/rayon/");

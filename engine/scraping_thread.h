@@ -88,6 +88,10 @@ class TScrapingThread {
   void RunAttempts(HttpClient& client);
   // One request, paced (direct) or through the current proxy.
   HttpResult Send(HttpClient& client, ProxySettings& proxy_settings, std::string& body);
+  static bool IsNotFound(const HttpResult& response);
+  // In proxy mode: true when a different proxy answered 404 for this address before; else
+  // remembers this one.
+  bool NotFoundConfirmed();
   // False when the page-missing rule gives up.
   bool HandleFailure(const HttpResult& failure, HttpClient& client);
   // From RunningList to FinishedList; the last thing that touches the fields.
@@ -97,6 +101,9 @@ class TScrapingThread {
 
   std::shared_ptr<const WorkerServices> services_;
   std::atomic<bool> stop_{false};
+  bool page_missing_ = false;    // the last attempt found the page missing
+  std::string not_found_proxy_;  // the proxy that first answered 404 for not_found_url_
+  std::string not_found_url_;
   platform::Thread thread_;
 };
 
