@@ -73,6 +73,10 @@ void TScrapingThread::RunAttempts(HttpClient& client) {
     if (StopRequested()) {
       return;
     }
+    WaitForProxyTurn();
+    if (StopRequested()) {
+      return;
+    }
     HttpResult failure;
     try {
       AddLog("Запускаем " + url);
@@ -122,10 +126,12 @@ HttpResult TScrapingThread::Send(HttpClient& client, ProxySettings& proxy_settin
   ApplyProxy(proxy_settings, proxy);
   client.SetProxy(proxy_settings);
   HttpResult response = client.Get(url, body);
+  RecordProxyHealth(proxy_settings, response);
   bool repeated = false;
   if (response.Kind == FailureKind::ClosedWithoutResponse) {
     // A proxy that dropped the connection gets one more try at once, within the attempt.
     response = client.Get(url, body);
+    RecordProxyHealth(proxy_settings, response);
     repeated = true;
   }
   page_missing_ = IsNotFound(response) && NotFoundConfirmed();
@@ -137,6 +143,39 @@ HttpResult TScrapingThread::Send(HttpClient& client, ProxySettings& proxy_settin
     MarkProxiedRequest(*services.Pacing, *services.Clock);
   }
   return response;
+}
+
+void TScrapingThread::WaitForProxyTurn() {
+  if (!UseProxy || proxy.empty() || !services_->Rotation) {
+    return;
+  }
+  ProxyHealth& health = services_->Rotation->Health;
+  platform::IClock& clock = *services_->Clock;
+  std::uint32_t wait = health.WaitFor(proxy, clock.TickCount());
+  if (wait > 0) {
+    // Only when every entry is set aside does the rotation hand one out before its time.
+    AddLog("Все прокси отложены, ждём " + std::to_string((wait + 999) / 1000) + " с");
+    const std::uint32_t poll = std::max<std::uint32_t>(TickMs(services_->Fetch.Poll), 1);
+    while (!StopRequested() && (wait = health.WaitFor(proxy, clock.TickCount())) > 0) {
+      clock.SleepMs(std::min(wait, poll));
+    }
+  }
+  std::optional<ProxyHealthChange> returned;
+  health.IsUsable(proxy, clock.TickCount(), &returned);
+  if (returned) {
+    services_->Events->Line(ProxyHealthChangeText(*returned));
+  }
+}
+
+void TScrapingThread::RecordProxyHealth(const ProxySettings& settings, const HttpResult& response) {
+  if (settings.Host.empty() || !services_->Rotation) {
+    return;  // sent directly
+  }
+  const auto change = services_->Rotation->Health.Record(
+      proxy, response.Ok ? FailureKind::None : response.Kind, services_->Clock->TickCount());
+  if (change) {
+    services_->Events->Line(ProxyHealthChangeText(*change));
+  }
 }
 
 bool TScrapingThread::IsNotFound(const HttpResult& response) {
@@ -186,8 +225,9 @@ bool TScrapingThread::HandleFailure(const HttpResult& failure, HttpClient& clien
                            TickMs(fetch.RateLimitPause), stop_, TickMs(fetch.Poll));
   }
   if (UseProxy && services.Proxies && services.Rotation) {
-    if (auto next = NextProxy(*services.Proxies, *services.Rotation)) {
-      proxy = std::move(*next);
+    if (auto next =
+            NextUsableProxy(*services.Proxies, *services.Rotation, services.Clock->TickCount())) {
+      proxy = std::move(next->Entry);
     }
   }
   return go_on;

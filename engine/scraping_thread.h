@@ -88,6 +88,11 @@ class TScrapingThread {
   void RunAttempts(HttpClient& client);
   // One request, paced (direct) or through the current proxy.
   HttpResult Send(HttpClient& client, ProxySettings& proxy_settings, std::string& body);
+  // When the rotation handed out an entry that is still set aside (every entry is), waits until
+  // its cool-down ends or a stop; announces an entry that is back.
+  void WaitForProxyTurn();
+  // Counts one request through the proxy of `settings` towards its health.
+  void RecordProxyHealth(const ProxySettings& settings, const HttpResult& response);
   static bool IsNotFound(const HttpResult& response);
   // In proxy mode: true when a different proxy answered 404 for this address before; else
   // remembers this one.
