@@ -134,6 +134,56 @@ TEST_F(ProxyModeTest, NotFoundThroughAProxyIsRetriedFiftyTimes) {
   EXPECT_EQ(proxy.RequestCount(), 50u);
 }
 
+TEST_F(ProxyModeTest, NotFoundFromTwoDifferentProxiesRewritesOrGivesUpAsDirectly) {
+  struct Case {
+    std::string start;
+    std::vector<std::string> requested;  // by the three proxies in turn
+    bool fetched;
+  };
+  const std::vector<Case> cases = {
+      {"/msk/metro/park/", {"/msk/metro/park/", "/msk/metro/park/", "/msk/rayon/park/"}, true},
+      {"/msk/type/kafe/", {"/msk/type/kafe/", "/msk/type/kafe/", "/msk/type-kafe/"}, true},
+      {"/msk/kafe/", {"/msk/kafe/", "/msk/kafe/"}, false},
+  };
+  for (const Case& item : cases) {
+    SCOPED_TRACE(item.start);
+    ClearLog();
+    FakeSite first, second, third, site;
+    for (FakeSite* proxy : {&first, &second, &third}) {
+      proxy->Serve("/msk/rayon/park/", FakeResponse::Page("district"));
+      proxy->Serve("/msk/type-kafe/", FakeResponse::Page("kafe"));
+    }
+    UseProxies({"@" + Endpoint(first), "@" + Endpoint(second), "@" + Endpoint(third)});
+    services_->Rotation = std::make_shared<engine::ProxyRotation>();
+    const std::string url = site.Url(item.start);
+    auto worker = MakeProxiedWorker(url, "@" + Endpoint(first));
+    RunToEnd(*worker);
+
+    std::vector<std::string> requested;
+    for (const FakeSite* proxy : {&first, &second, &third}) {
+      for (const auto& request : proxy->Requests()) {
+        requested.push_back(request.Path);
+      }
+    }
+    EXPECT_EQ(requested, item.requested);
+    EXPECT_EQ(worker->url, site.Url(item.requested.back()));
+    EXPECT_EQ(worker->result,
+              item.fetched ? engine::FetchOutcome::Fetched : engine::FetchOutcome::Failed);
+    // The first proxy's 404 is only a retry; the second one's is the direct mode's line.
+    const std::vector<std::string> expected_start = {
+        ProxyLine(first, "Запускаем " + url),
+        ProxyLine(first, "Ответ сайта для " + url + ": ERROR_retry"),
+        ProxyLine(second, "Запускаем " + url),
+        ProxyLine(second, "Ответ сайта для " + url + ": ERROR_HTTP/1.1 404 Not Found"),
+    };
+    const auto log = Log();
+    ASSERT_GE(log.size(), expected_start.size());
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 4), expected_start);
+    EXPECT_EQ(log.size(), item.fetched ? 5u : 4u);
+    ForgetFinished();
+  }
+}
+
 TEST_F(ProxyModeTest, ClosedConnectionIsRepeatedAtOnceWithinTheAttempt) {
   FakeSite first, second, site;
   first.ServeSequence("/page", {FakeResponse::Close(), FakeResponse::Page("second try")});
