@@ -149,6 +149,26 @@ std::string ProxyDisplayName(const std::string& entry) {
   return settings.Host + ":" + std::to_string(settings.Port);
 }
 
+std::string ProxyHealthAccountText(const std::map<std::string, ProxyRecord>& records,
+                                   std::uint32_t now) {
+  int working = 0;
+  int set_aside = 0;
+  for (const auto& [entry, record] : records) {
+    if (record.Requests == 0) {
+      continue;
+    }
+    if (record.SetAside && Before(now, record.SetAsideUntil)) {
+      ++set_aside;
+    } else {
+      ++working;
+    }
+  }
+  if (working + set_aside == 0) {
+    return std::string();
+  }
+  return "прокси: работают " + std::to_string(working) + ", отложено " + std::to_string(set_aside);
+}
+
 std::string ProxyFaultText(FailureKind kind) {
   switch (kind) {
     case FailureKind::ConnectFailed:

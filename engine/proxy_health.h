@@ -90,6 +90,11 @@ std::optional<std::string> ProxyHealthSummaryText(
     const std::vector<std::string>& entries, const std::map<std::string, ProxyRecord>& at_start,
     const std::map<std::string, ProxyRecord>& at_end, std::uint32_t now);
 
+// The proxies' standing in a few words for a progress line: "прокси: работают 6, отложено 4";
+// empty before anything went through a proxy.
+std::string ProxyHealthAccountText(const std::map<std::string, ProxyRecord>& records,
+                                   std::uint32_t now);
+
 // The Russian reason of a failure kind, in lower case, for the lines above.
 std::string ProxyFaultText(FailureKind kind);
 

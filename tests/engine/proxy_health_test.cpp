@@ -142,6 +142,8 @@ TEST(ProxyHealthTextTest, LinesNameHostAndPortNeverCredentials) {
   EXPECT_EQ(ProxyHealthSummaryText(entries, at_start, health.Records(), kStart + 1),
             "Прокси: использовано 3, работают 2, отложено 1; больше всего ошибок: "
             "10.0.0.2:8080 (4), 10.0.0.3:80 (1)");
+  EXPECT_EQ(ProxyHealthAccountText(health.Records(), kStart + 1), "прокси: работают 2, отложено 1");
+  EXPECT_EQ(ProxyHealthAccountText(at_start, kStart), "");
   // A later run counts only its own requests.
   const auto second_start = health.Records();
   health.Record(entries[0], FailureKind::None, kStart);
