@@ -461,6 +461,9 @@ void HttpClient::SetProxy(const ProxySettings& proxy) {
   }
   CURL* easy = impl_->easy;
   SetOption(easy, CURLOPT_PROXY, url.c_str());
+  const std::uint32_t connect_timeout =
+      url.empty() ? impl_->options.ConnectTimeoutMs : impl_->options.ProxyConnectTimeoutMs;
+  SetOption(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout));
   if (proxy.UserName.empty()) {
     SetOption(easy, CURLOPT_PROXYUSERNAME, static_cast<char*>(nullptr));
     SetOption(easy, CURLOPT_PROXYPASSWORD, static_cast<char*>(nullptr));

@@ -43,6 +43,9 @@ class TlsTrustStore {
 
 struct HttpClientOptions {
   std::uint32_t ConnectTimeoutMs = TickMs(timings::kConnectTimeout);
+  // Instead of ConnectTimeoutMs while requests go through a proxy: the connection to the proxy,
+  // its tunnel and the TLS handshake through it.
+  std::uint32_t ProxyConnectTimeoutMs = TickMs(timings::kProxyConnectTimeout);
   // The request fails when no byte has moved for this long once connected.
   std::uint32_t ReadTimeoutMs = TickMs(timings::kReadTimeout);
   // Null: the system's CA bundle.

@@ -52,6 +52,8 @@ void TScrapingThread::Execute() {
     const FetchSettings& fetch = services_->Fetch;
     HttpClientOptions options;
     options.ConnectTimeoutMs = TickMs(fetch.ConnectTimeout);
+    options.ProxyConnectTimeoutMs =
+        TickMs(std::min(fetch.ConnectTimeout, fetch.ProxyConnectTimeout));
     options.ReadTimeoutMs = TickMs(fetch.ReadTimeout);
     options.TrustStore = fetch.TrustStore;
     options.MaxBodyBytes = fetch.MaxBodyBytes;

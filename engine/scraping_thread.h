@@ -26,6 +26,8 @@ struct HttpResult;
 // Request profile values that tests shorten, and the waits of the failure rules.
 struct FetchSettings {
   std::chrono::milliseconds ConnectTimeout = timings::kConnectTimeout;
+  // Through a proxy; the shorter of the two applies.
+  std::chrono::milliseconds ProxyConnectTimeout = timings::kProxyConnectTimeout;
   std::chrono::milliseconds ReadTimeout = timings::kReadTimeout;
   // Verified against this store; null means the system's CA store.
   std::shared_ptr<const TlsTrustStore> TrustStore;
