@@ -187,10 +187,12 @@ bool TScrapingThread::IsNotFound(const HttpResult& response) {
 bool TScrapingThread::NotFoundConfirmed() {
   // A proxy may answer 404 itself; the page counts as missing once two different proxies have
   // said so for the same address.
-  if (!not_found_proxy_.empty() && not_found_url_ == url && not_found_proxy_ != proxy) {
+  // Entries that differ only in credentials or spelling are the same proxy.
+  const std::string current = ProxyDisplayName(proxy);
+  if (!not_found_proxy_.empty() && not_found_url_ == url && not_found_proxy_ != current) {
     return true;
   }
-  not_found_proxy_ = proxy;
+  not_found_proxy_ = current;
   not_found_url_ = url;
   return false;
 }

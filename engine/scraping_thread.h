@@ -108,8 +108,9 @@ class TScrapingThread {
 
   std::shared_ptr<const WorkerServices> services_;
   std::atomic<bool> stop_{false};
-  bool page_missing_ = false;    // the last attempt found the page missing
-  std::string not_found_proxy_;  // the proxy that first answered 404 for not_found_url_
+  bool page_missing_ = false;  // the last attempt found the page missing
+  std::string
+      not_found_proxy_;  // host:port of the proxy that first answered 404 for not_found_url_
   std::string not_found_url_;
   platform::Thread thread_;
 };
