@@ -154,6 +154,14 @@ void TScrapingThread::WaitForProxyTurn() {
   ProxyHealth& health = services_->Rotation->Health;
   platform::IClock& clock = *services_->Clock;
   std::uint32_t wait = health.WaitFor(proxy, clock.TickCount());
+  if (wait > 0 && services_->Proxies) {
+    // Set aside since it was handed out: the rotation's next turn instead, which waits only
+    // when every entry is set aside.
+    if (auto turn = NextUsableProxy(*services_->Proxies, *services_->Rotation, clock.TickCount())) {
+      proxy = std::move(turn->Entry);
+      wait = turn->WaitMs;
+    }
+  }
   if (wait > 0) {
     // Only when every entry is set aside does the rotation hand one out before its time.
     AddLog("Все прокси отложены, ждём " + std::to_string((wait + 999) / 1000) + " с");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/http_client.h"
+#include "engine/proxy_health.h"
 #include "engine/scraping_thread.h"
 #include "tests/engine/worker_fixture.h"
 #include "tests/support/fake_site.h"
@@ -180,6 +181,46 @@ TEST_F(ProxyModeTest, NotFoundFromTwoDifferentProxiesRewritesOrGivesUpAsDirectly
     ASSERT_GE(log.size(), expected_start.size());
     EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 4), expected_start);
     EXPECT_EQ(log.size(), item.fetched ? 5u : 4u);
+    ForgetFinished();
+  }
+}
+
+TEST_F(ProxyModeTest, EntrySetAsideIsPassedOverAndWaitedForOnlyWhenAllAre) {
+  for (const bool all_set_aside : {false, true}) {
+    SCOPED_TRACE(all_set_aside ? "all set aside" : "one set aside");
+    ClearLog();
+    FakeSite first, second, site;
+    first.SetFallback(FakeResponse::Page("via first"));
+    second.SetFallback(FakeResponse::Page("via second"));
+    const std::string first_entry = "@" + Endpoint(first);
+    const std::string second_entry = "@" + Endpoint(second);
+    UseProxies({first_entry, second_entry});
+    services_->Rotation = std::make_shared<engine::ProxyRotation>();
+    engine::ProxyHealth& health = services_->Rotation->Health;
+    // Set aside a moment ago, as other workers' failures would have done.
+    for (int i = 0; i < 3; ++i) {
+      health.Record(first_entry, engine::FailureKind::ConnectFailed, clock_->TickCount());
+      if (all_set_aside) {
+        health.Record(second_entry, engine::FailureKind::ConnectFailed, clock_->TickCount() + 5);
+      }
+    }
+    const std::size_t sleeps_before = clock_->Sleeps().size();
+    auto worker = MakeProxiedWorker(site.Url("/page"), first_entry);
+    RunToEnd(*worker);
+
+    EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
+    if (all_set_aside) {
+      // The one that comes back first, after its cool-down, announced.
+      EXPECT_EQ(worker->html, "via first");
+      EXPECT_EQ(CountLines("Все прокси отложены, ждём 60 с"), 1u);
+      EXPECT_EQ(CountLines("Прокси " + Endpoint(first) + " снова в работе"), 1u);
+      EXPECT_GT(clock_->Sleeps().size(), sleeps_before);
+    } else {
+      EXPECT_EQ(worker->html, "via second");
+      EXPECT_EQ(first.RequestCount(), 0u);
+      EXPECT_EQ(CountLines("Все прокси отложены"), 0u);
+      EXPECT_EQ(clock_->Sleeps().size(), sleeps_before);
+    }
     ForgetFinished();
   }
 }
