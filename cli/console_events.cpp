@@ -79,10 +79,12 @@ std::string ProgressText(const engine::RunProgress& progress, std::chrono::secon
   return text;
 }
 
-ProgressPrinter::ProgressPrinter(std::FILE* out, bool terminal, std::chrono::seconds plain_every)
+ProgressPrinter::ProgressPrinter(std::FILE* out, bool terminal, std::chrono::seconds plain_every,
+                                 std::function<std::string()> account)
     : out_(out),
       terminal_(terminal),
       plain_every_(plain_every),
+      account_(std::move(account)),
       started_(std::chrono::steady_clock::now()) {}
 
 void ProgressPrinter::Update(const engine::RunProgress& progress,
@@ -123,7 +125,7 @@ void ProgressPrinter::Finish(std::chrono::steady_clock::time_point now) {
     return;
   }
   // A plain line only when it says something new.
-  if (terminal_ || printed_text_ != ProgressText(*last_, Elapsed(now))) {
+  if (terminal_ || printed_text_ != Text(now)) {
     Print(now);
   }
   if (terminal_) {
@@ -137,8 +139,18 @@ std::chrono::seconds ProgressPrinter::Elapsed(std::chrono::steady_clock::time_po
   return std::chrono::duration_cast<std::chrono::seconds>(now - started_);
 }
 
+std::string ProgressPrinter::Text(std::chrono::steady_clock::time_point now) const {
+  std::string text = ProgressText(*last_, Elapsed(now));
+  if (account_) {
+    if (const std::string account = account_(); !account.empty()) {
+      text += ", " + account;
+    }
+  }
+  return text;
+}
+
 void ProgressPrinter::Print(std::chrono::steady_clock::time_point now) {
-  const std::string text = ProgressText(*last_, Elapsed(now));
+  const std::string text = Text(now);
   printed_text_ = text;
   if (terminal_) {
     std::fprintf(out_, "\r\033[K%s", text.c_str());

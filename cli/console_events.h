@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,10 +45,12 @@ class ConsoleEvents final : public engine::IRunEvents {
 std::string ProgressText(const engine::RunProgress& progress, std::chrono::seconds elapsed);
 
 // Writes progress to `out`: on a terminal one line redrawn in place, elsewhere one plain line
-// every `plain_every`.
+// every `plain_every`. `account`, when given, adds a short text to the line when it has one (the
+// proxies' standing).
 class ProgressPrinter {
  public:
-  ProgressPrinter(std::FILE* out, bool terminal, std::chrono::seconds plain_every);
+  ProgressPrinter(std::FILE* out, bool terminal, std::chrono::seconds plain_every,
+                  std::function<std::string()> account = {});
   void Update(const engine::RunProgress& progress, std::chrono::steady_clock::time_point now);
   // Before a log line goes to a terminal that also shows the live line.
   void ClearLine();
@@ -56,11 +59,13 @@ class ProgressPrinter {
 
  private:
   void Print(std::chrono::steady_clock::time_point now);
+  std::string Text(std::chrono::steady_clock::time_point now) const;
   std::chrono::seconds Elapsed(std::chrono::steady_clock::time_point now) const;
 
   std::FILE* out_;
   bool terminal_;
   std::chrono::seconds plain_every_;
+  std::function<std::string()> account_;
   std::chrono::steady_clock::time_point started_;
   std::optional<std::chrono::steady_clock::time_point> printed_;
   std::optional<engine::RunProgress> last_;

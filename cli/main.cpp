@@ -7,8 +7,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/cli_options.h"
@@ -81,8 +83,10 @@ int ExitStatus(engine::RunOutcome outcome) {
 }
 
 // Shows the run's events until it has ended; passes on stop requests and the automatic resume.
-int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& events) {
-  cli::ProgressPrinter progress(stderr, ::isatty(STDERR_FILENO) != 0, std::chrono::seconds(5));
+int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& events,
+           std::function<std::string()> proxy_account) {
+  cli::ProgressPrinter progress(stderr, ::isatty(STDERR_FILENO) != 0, std::chrono::seconds(5),
+                                std::move(proxy_account));
   const bool shared_terminal = ::isatty(STDERR_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0;
   std::optional<std::chrono::steady_clock::time_point> resume_at;
   bool stop_passed = false;
@@ -172,6 +176,8 @@ int main(int argc, char* argv[]) {
   environment.Events = events;
   environment.Pacing = std::make_shared<engine::PacingState>();
   environment.Rotation = std::make_shared<engine::ProxyRotation>();
+  const auto rotation = environment.Rotation;
+  const auto clock = environment.Clock;
   const bool open_workbook = !options.NoOpen && DisplayPresent();
   environment.OpenWorkbook = [open_workbook](const std::string& path) {
     if (open_workbook) {
@@ -189,7 +195,9 @@ int main(int argc, char* argv[]) {
     PrintError(std::string("Ошибка: ") + error.what());
     return cli::kExitRunFailed;
   }
-  const int status = Follow(run, *events);
+  const int status = Follow(run, *events, [rotation, clock] {
+    return engine::ProxyHealthAccountText(rotation->Health.Records(), clock->TickCount());
+  });
   std::fflush(stdout);
   std::fflush(stderr);
   // Workers stopped in the middle of a request may still be waiting for the site; everything of

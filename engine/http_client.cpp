@@ -116,6 +116,58 @@ std::optional<output::Failure> FailureOfCurlCode(int curl_code, bool through_pro
   }
 }
 
+FailureKind FailureKindOfCurlCode(int curl_code, bool through_proxy, long proxy_status,
+                                  bool response_began) {
+  if (through_proxy && proxy_status >= 300) {
+    // The tunnel was refused: the proxy answered, the site was never reached.
+    return proxy_status == 401 || proxy_status == 407 ? FailureKind::ProxyCredentials
+                                                      : FailureKind::ProxyStatus;
+  }
+  switch (static_cast<CURLcode>(curl_code)) {
+    case CURLE_OK:
+      return FailureKind::None;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+      return FailureKind::ConnectFailed;
+    case CURLE_PROXY:
+      return FailureKind::ProxyStatus;
+    case CURLE_GOT_NOTHING:
+      return FailureKind::ClosedWithoutResponse;
+    case CURLE_FILESIZE_EXCEEDED:
+      return FailureKind::BodyTooLarge;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return FailureKind::TlsFailed;
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_ABORTED_BY_CALLBACK:
+      return response_began ? FailureKind::ClosedDuringResponse
+                            : FailureKind::TimedOutBeforeResponse;
+    default:
+      return response_began ? FailureKind::ClosedDuringResponse : FailureKind::Other;
+  }
+}
+
+FailureKind FailureKindOfStatus(long status, bool through_proxy) {
+  if (through_proxy) {
+    // Only a proxy asks for proxy credentials, and a forwarding proxy says with 502 and 504 that
+    // it got nothing usable from the site; every other status is taken as the site's.
+    if (status == 407) {
+      return FailureKind::ProxyCredentials;
+    }
+    if (status == 502 || status == 504) {
+      return FailureKind::ProxyStatus;
+    }
+  }
+  return FailureKind::SiteStatus;
+}
+
 std::string BodyTooLargeText(std::size_t max_body_bytes) {
   constexpr std::size_t kMiB = 1024 * 1024;
   if (max_body_bytes >= kMiB && max_body_bytes % kMiB == 0) {
@@ -357,6 +409,20 @@ struct HttpClient::Impl {
     return curl_easy_strerror(code);
   }
 
+  FailureKind KindOf(CURLcode code) const {
+    const bool response_began = !transfer.status_line.empty();
+    if (transfer.too_large) {
+      return FailureKind::BodyTooLarge;
+    }
+    if (transfer.timed_out) {
+      return response_began ? FailureKind::ClosedDuringResponse
+                            : FailureKind::TimedOutBeforeResponse;
+    }
+    long proxy_status = 0;
+    curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &proxy_status);
+    return FailureKindOfCurlCode(code, !proxy_url.empty(), proxy_status, response_began);
+  }
+
   long StatusCode() const {
     long code = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
@@ -395,6 +461,9 @@ void HttpClient::SetProxy(const ProxySettings& proxy) {
   }
   CURL* easy = impl_->easy;
   SetOption(easy, CURLOPT_PROXY, url.c_str());
+  const std::uint32_t connect_timeout =
+      url.empty() ? impl_->options.ConnectTimeoutMs : impl_->options.ProxyConnectTimeoutMs;
+  SetOption(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout));
   if (proxy.UserName.empty()) {
     SetOption(easy, CURLOPT_PROXYUSERNAME, static_cast<char*>(nullptr));
     SetOption(easy, CURLOPT_PROXYPASSWORD, static_cast<char*>(nullptr));
@@ -421,6 +490,7 @@ HttpResult HttpClient::Get(const std::string& url, std::string& body) {
     result.StatusCode = impl.StatusCode();
     if (code != CURLE_OK) {
       result.FailureText = impl.FailureText(code);
+      result.Kind = impl.KindOf(code);
       break;
     }
     const long status = result.StatusCode;
@@ -442,6 +512,7 @@ HttpResult HttpClient::Get(const std::string& url, std::string& body) {
       }
     }
     result.FailureText = impl.transfer.status_line;
+    result.Kind = FailureKindOfStatus(status, !impl.proxy_url.empty());
     break;
   }
   body.clear();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/fetch_failure.h"
 #include "engine/proxy_list.h"
 #include "engine/run_timings.h"
 #include "output/failure_texts.h"
@@ -42,6 +43,9 @@ class TlsTrustStore {
 
 struct HttpClientOptions {
   std::uint32_t ConnectTimeoutMs = TickMs(timings::kConnectTimeout);
+  // Instead of ConnectTimeoutMs while requests go through a proxy: the connection to the proxy,
+  // its tunnel and the TLS handshake through it.
+  std::uint32_t ProxyConnectTimeoutMs = TickMs(timings::kProxyConnectTimeout);
   // The request fails when no byte has moved for this long once connected.
   std::uint32_t ReadTimeoutMs = TickMs(timings::kReadTimeout);
   // Null: the system's CA bundle.
@@ -59,15 +63,22 @@ struct HttpResult {
   std::string FailureText;
   // The status code of the response that ended the request; 0 when none arrived.
   long StatusCode = 0;
+  FailureKind Kind = FailureKind::None;
 };
 
-// A failure text with a meaning of its own: the worker repeats such a request at once.
+// The text of FailureKind::ClosedWithoutResponse, which the worker repeats at once.
 inline constexpr const char* kClosedGracefullyText = "Connection Closed Gracefully.";
 
 // What the failure table says about a libcurl result code, if it knows it. `through_proxy`: the
 // request went to a proxy; `proxy_status`: the proxy's answer to a tunnel request (0 for none).
 std::optional<output::Failure> FailureOfCurlCode(int curl_code, bool through_proxy,
                                                  long proxy_status);
+// The kind of a failed transfer. `response_began`: a status line had arrived; `proxy_status`
+// as above.
+FailureKind FailureKindOfCurlCode(int curl_code, bool through_proxy, long proxy_status,
+                                  bool response_began);
+// The kind of a final response with an error status `status`.
+FailureKind FailureKindOfStatus(long status, bool through_proxy);
 // "Ответ сайта больше 64 МБ" for the default cap.
 std::string BodyTooLargeText(std::size_t max_body_bytes);
 

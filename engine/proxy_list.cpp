@@ -1,6 +1,7 @@
 #include "engine/proxy_list.h"
 
 #include <climits>
+#include <cstdint>
 #include <exception>
 #include <optional>
 #include <stdexcept>
@@ -148,6 +149,26 @@ std::optional<std::string> NextProxy(const ProxyList& list, ProxyRotation& rotat
   return list[static_cast<std::size_t>(next)];
 }
 
+std::optional<ProxyTurn> NextUsableProxy(const ProxyList& list, ProxyRotation& rotation,
+                                         std::uint32_t now) {
+  for (std::size_t tried = 0; tried < list.size(); ++tried) {
+    std::optional<std::string> entry = NextProxy(list, rotation);
+    if (!entry) {
+      return std::nullopt;
+    }
+    if (rotation.Health.WaitFor(*entry, now) == 0) {
+      return ProxyTurn{std::move(*entry), 0};
+    }
+  }
+  if (list.empty()) {
+    return std::nullopt;
+  }
+  // Every entry is set aside: the rotation goes on from the one that comes back first.
+  const std::size_t soonest = rotation.Health.SoonestBack(list, now);
+  rotation.ProxyIndex.store(static_cast<int>(soonest));
+  return ProxyTurn{list[soonest], rotation.Health.WaitFor(list[soonest], now)};
+}
+
 void ApplyProxy(ProxySettings& settings, const std::string& entry) {
   if (entry.empty()) {
     settings = ProxySettings{};
@@ -197,10 +218,7 @@ void ApplyProxy(ProxySettings& settings, const std::string& entry) {
 
 namespace mirava::engine {
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 bool IsUsableProxyEntry(const std::string& entry) {
   ProxySettings settings;

@@ -2,9 +2,12 @@
 // proxy.txt, the rotation through it, and the reading of one proxy entry.
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "engine/proxy_health.h"
 
 namespace mirava::engine {
 
@@ -52,12 +55,24 @@ std::optional<std::string> ProxyModeStartProblem(const std::string& path);
 // from run to run.
 struct ProxyRotation {
   std::atomic<int> ProxyIndex{0};
+  // How every entry has fared; the rotation skips entries set aside.
+  ProxyHealth Health;
 };
 
 // The next entry of the rotation (advanced atomically: callers at the same moment get different
 // positions), or nothing for an empty list, which leaves the position alone. From a fresh
 // rotation the first entry handed out is the second line; the first line follows the last.
 std::optional<std::string> NextProxy(const ProxyList& list, ProxyRotation& rotation);
+
+// The next entry of the rotation that is not set aside, as NextProxy would give it when every
+// entry is healthy. When every entry is set aside: the one whose cool-down ends first, with the
+// time until then, so a run waits rather than stalls or goes direct.
+struct ProxyTurn {
+  std::string Entry;
+  std::uint32_t WaitMs = 0;
+};
+std::optional<ProxyTurn> NextUsableProxy(const ProxyList& list, ProxyRotation& rotation,
+                                         std::uint32_t now);
 
 // The proxy settings of one worker's HTTP client; an empty host means a direct connection.
 struct ProxySettings {

@@ -16,6 +16,9 @@ inline constexpr std::chrono::milliseconds kRefusalPause = 400ms;   // after a 4
 inline constexpr std::chrono::milliseconds kRateLimitPause = 5min;  // after a 429, direct mode
 inline constexpr std::chrono::milliseconds kAutoPause = 30s;        // after a reported run error
 inline constexpr std::chrono::milliseconds kConnectTimeout = 2min;
+// Reaching a proxy and having its tunnel opened: a proxy that swallows the connection costs this
+// on every turn it gets until it is set aside (bench/proxy_health).
+inline constexpr std::chrono::milliseconds kProxyConnectTimeout = 15s;
 inline constexpr std::chrono::milliseconds kReadTimeout = 2min;  // without a byte received
 // How often a wait that a stop ends looks at the stop flag.
 inline constexpr std::chrono::milliseconds kStopPoll = 100ms;

@@ -219,6 +219,7 @@ bool TScraper::SetUp(std::string& failure) {
     // from the operator's own address.
     UsableProxies proxies = SelectUsableProxies(LoadProxyList(request_.Folder + "proxy.txt"));
     Proxies = std::make_shared<const ProxyList>(std::move(proxies.Entries));
+    ProxyRecordsAtStart = environment_.Rotation->Health.Records();
     auto services = std::make_shared<WorkerServices>();
     services->Clock = environment_.Clock;
     services->Events = channel_;
@@ -335,7 +336,10 @@ void TScraper::StartStep() {
   worker->url = std::move(address);
   worker->UseProxy = use_proxy;
   if (use_proxy) {
-    worker->proxy = NextProxy(*Proxies, *environment_.Rotation).value_or(std::string());
+    if (auto turn =
+            NextUsableProxy(*Proxies, *environment_.Rotation, environment_.Clock->TickCount())) {
+      worker->proxy = std::move(turn->Entry);
+    }
   }
   worker->RequestInterval = SecondsToMs(RequestIntervalSec);
 
@@ -527,6 +531,13 @@ void TScraper::ReadLimits() {
 }
 
 void TScraper::ReportRunComplete() {
+  if (Proxies) {
+    if (auto summary = ProxyHealthSummaryText(*Proxies, ProxyRecordsAtStart,
+                                              environment_.Rotation->Health.Records(),
+                                              environment_.Clock->TickCount())) {
+      Log(*summary);
+    }
+  }
   Log("Сбор данных завершен");
 }
 

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -158,6 +159,7 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   std::shared_ptr<const platform::NamedLock> RequestMutex;
   std::shared_ptr<WorkerLists> Lists;
   std::shared_ptr<const ProxyList> Proxies;
+  std::map<std::string, ProxyRecord> ProxyRecordsAtStart;  // for the run's proxy summary
   std::shared_ptr<const WorkerServices> Services;
 
   std::deque<std::string> WorkQueue;

@@ -52,6 +52,8 @@ void TScrapingThread::Execute() {
     const FetchSettings& fetch = services_->Fetch;
     HttpClientOptions options;
     options.ConnectTimeoutMs = TickMs(fetch.ConnectTimeout);
+    options.ProxyConnectTimeoutMs =
+        TickMs(std::min(fetch.ConnectTimeout, fetch.ProxyConnectTimeout));
     options.ReadTimeoutMs = TickMs(fetch.ReadTimeout);
     options.TrustStore = fetch.TrustStore;
     options.MaxBodyBytes = fetch.MaxBodyBytes;
@@ -70,6 +72,10 @@ void TScrapingThread::RunAttempts(HttpClient& client) {
   ProxySettings proxy_settings;  // what ApplyProxy left from earlier attempts stays
   int attempts = 0;
   while (attempts < fetch.MaxAttempts) {
+    if (StopRequested()) {
+      return;
+    }
+    WaitForProxyTurn();
     if (StopRequested()) {
       return;
     }
@@ -98,7 +104,8 @@ void TScrapingThread::RunAttempts(HttpClient& client) {
       }
       failure = std::move(response);
     } catch (const std::exception& error) {
-      failure = HttpResult{false, error.what(), 0};
+      failure = HttpResult{false, error.what(), 0, FailureKind::Other};
+      page_missing_ = false;
     }
     if (!HandleFailure(failure, client)) {
       return;
@@ -114,23 +121,88 @@ HttpResult TScrapingThread::Send(HttpClient& client, ProxySettings& proxy_settin
     // lock is released before the failure is handled.
     RequestTurn turn(*services.RequestMutex, *services.Pacing, *services.Clock, RequestInterval,
                      stop_, TickMs(services.Fetch.Poll));
-    return client.Get(url, body);
+    HttpResult response = client.Get(url, body);
+    page_missing_ = IsNotFound(response);
+    return response;
   }
   ApplyProxy(proxy_settings, proxy);
   client.SetProxy(proxy_settings);
   HttpResult response = client.Get(url, body);
-  if (!response.Ok) {
-    if (Contains(response.FailureText, "Gracefully")) {
-      // A proxy that dropped the connection gets one more try at once, within the attempt.
-      response = client.Get(url, body);
-    } else {
-      response.FailureText = "retry";
-    }
+  RecordProxyHealth(proxy_settings, response);
+  bool repeated = false;
+  if (response.Kind == FailureKind::ClosedWithoutResponse) {
+    // A proxy that dropped the connection gets one more try at once, within the attempt.
+    response = client.Get(url, body);
+    RecordProxyHealth(proxy_settings, response);
+    repeated = true;
+  }
+  page_missing_ = IsNotFound(response) && NotFoundConfirmed();
+  if (!response.Ok && !repeated && !page_missing_) {
+    // Only the repeat's failure and a confirmed missing page keep the client's own text.
+    response.FailureText = "retry";
   }
   if (response.Ok) {
     MarkProxiedRequest(*services.Pacing, *services.Clock);
   }
   return response;
+}
+
+void TScrapingThread::WaitForProxyTurn() {
+  if (!UseProxy || proxy.empty() || !services_->Rotation) {
+    return;
+  }
+  ProxyHealth& health = services_->Rotation->Health;
+  platform::IClock& clock = *services_->Clock;
+  std::uint32_t wait = health.WaitFor(proxy, clock.TickCount());
+  if (wait > 0 && services_->Proxies) {
+    // Set aside since it was handed out: the rotation's next turn instead, which waits only
+    // when every entry is set aside.
+    if (auto turn = NextUsableProxy(*services_->Proxies, *services_->Rotation, clock.TickCount())) {
+      proxy = std::move(turn->Entry);
+      wait = turn->WaitMs;
+    }
+  }
+  if (wait > 0) {
+    // Only when every entry is set aside does the rotation hand one out before its time.
+    AddLog("Все прокси отложены, ждём " + std::to_string((wait + 999) / 1000) + " с");
+    const std::uint32_t poll = std::max<std::uint32_t>(TickMs(services_->Fetch.Poll), 1);
+    while (!StopRequested() && (wait = health.WaitFor(proxy, clock.TickCount())) > 0) {
+      clock.SleepMs(std::min(wait, poll));
+    }
+  }
+  std::optional<ProxyHealthChange> returned;
+  health.IsUsable(proxy, clock.TickCount(), &returned);
+  if (returned) {
+    services_->Events->Line(ProxyHealthChangeText(*returned));
+  }
+}
+
+void TScrapingThread::RecordProxyHealth(const ProxySettings& settings, const HttpResult& response) {
+  if (settings.Host.empty() || !services_->Rotation) {
+    return;  // sent directly
+  }
+  const auto change = services_->Rotation->Health.Record(
+      proxy, response.Ok ? FailureKind::None : response.Kind, services_->Clock->TickCount());
+  if (change) {
+    services_->Events->Line(ProxyHealthChangeText(*change));
+  }
+}
+
+bool TScrapingThread::IsNotFound(const HttpResult& response) {
+  return response.Kind == FailureKind::SiteStatus && response.StatusCode == 404;
+}
+
+bool TScrapingThread::NotFoundConfirmed() {
+  // A proxy may answer 404 itself; the page counts as missing once two different proxies have
+  // said so for the same address.
+  // Entries that differ only in credentials or spelling are the same proxy.
+  const std::string current = ProxyDisplayName(proxy);
+  if (!not_found_proxy_.empty() && not_found_url_ == url && not_found_proxy_ != current) {
+    return true;
+  }
+  not_found_proxy_ = current;
+  not_found_url_ = url;
+  return false;
 }
 
 bool TScrapingThread::HandleFailure(const HttpResult& failure, HttpClient& client) {
@@ -143,11 +215,11 @@ bool TScrapingThread::HandleFailure(const HttpResult& failure, HttpClient& clien
   client.DropConnection();
 
   // The rules below are separate tests; one failure can meet several of them.
-  if (failure.StatusCode == 403 || Contains(statusText, "403 Forbidden")) {
+  if (failure.StatusCode == 403) {
     services.Clock->SleepMs(TickMs(fetch.RefusalPause));
   }
   bool go_on = true;
-  if (Contains(statusText, "Not Found")) {
+  if (page_missing_) {
     // The site moved some subdivisions; try the newer address shape before giving up.
     if (Contains(url, "/metro/")) {
       url = ReplaceEvery(url, "/metro/", "/rayon/");
@@ -165,8 +237,9 @@ bool TScrapingThread::HandleFailure(const HttpResult& failure, HttpClient& clien
                            TickMs(fetch.RateLimitPause), stop_, TickMs(fetch.Poll));
   }
   if (UseProxy && services.Proxies && services.Rotation) {
-    if (auto next = NextProxy(*services.Proxies, *services.Rotation)) {
-      proxy = std::move(*next);
+    if (auto next =
+            NextUsableProxy(*services.Proxies, *services.Rotation, services.Clock->TickCount())) {
+      proxy = std::move(next->Entry);
     }
   }
   return go_on;

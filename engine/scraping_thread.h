@@ -26,6 +26,8 @@ struct HttpResult;
 // Request profile values that tests shorten, and the waits of the failure rules.
 struct FetchSettings {
   std::chrono::milliseconds ConnectTimeout = timings::kConnectTimeout;
+  // Through a proxy; the shorter of the two applies.
+  std::chrono::milliseconds ProxyConnectTimeout = timings::kProxyConnectTimeout;
   std::chrono::milliseconds ReadTimeout = timings::kReadTimeout;
   // Verified against this store; null means the system's CA store.
   std::shared_ptr<const TlsTrustStore> TrustStore;
@@ -88,6 +90,15 @@ class TScrapingThread {
   void RunAttempts(HttpClient& client);
   // One request, paced (direct) or through the current proxy.
   HttpResult Send(HttpClient& client, ProxySettings& proxy_settings, std::string& body);
+  // When the rotation handed out an entry that is still set aside (every entry is), waits until
+  // its cool-down ends or a stop; announces an entry that is back.
+  void WaitForProxyTurn();
+  // Counts one request through the proxy of `settings` towards its health.
+  void RecordProxyHealth(const ProxySettings& settings, const HttpResult& response);
+  static bool IsNotFound(const HttpResult& response);
+  // In proxy mode: true when a different proxy answered 404 for this address before; else
+  // remembers this one.
+  bool NotFoundConfirmed();
   // False when the page-missing rule gives up.
   bool HandleFailure(const HttpResult& failure, HttpClient& client);
   // From RunningList to FinishedList; the last thing that touches the fields.
@@ -97,6 +108,10 @@ class TScrapingThread {
 
   std::shared_ptr<const WorkerServices> services_;
   std::atomic<bool> stop_{false};
+  bool page_missing_ = false;  // the last attempt found the page missing
+  std::string
+      not_found_proxy_;  // host:port of the proxy that first answered 404 for not_found_url_
+  std::string not_found_url_;
   platform::Thread thread_;
 };
 

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/dead_proxies.h"
 #include "tests/support/fake_site.h"
 #include "tests/support/test_certificates.h"
 
@@ -407,6 +408,108 @@ TEST_F(HttpClientTest, CommonFailuresReadInRussian) {
     EXPECT_FALSE(result.Ok);
     EXPECT_EQ(result.FailureText, output::FailureText(row.expected));
     EXPECT_EQ(result.StatusCode, 0);
+  }
+}
+
+TEST(FailureKindTest, ProxyFaultsAreToldFromTheSitesFailures) {
+  struct CurlRow {
+    int curl_code;
+    bool through_proxy;
+    long proxy_status;
+    bool response_began;
+    FailureKind expected;
+  };
+  const CurlRow curl_rows[] = {
+      {CURLE_COULDNT_CONNECT, true, 0, false, FailureKind::ConnectFailed},
+      {CURLE_COULDNT_RESOLVE_PROXY, true, 0, false, FailureKind::ConnectFailed},
+      {CURLE_COULDNT_CONNECT, true, 407, false, FailureKind::ProxyCredentials},
+      {CURLE_RECV_ERROR, true, 401, false, FailureKind::ProxyCredentials},
+      {CURLE_COULDNT_CONNECT, true, 502, false, FailureKind::ProxyStatus},
+      {CURLE_PROXY, true, 0, false, FailureKind::ProxyStatus},
+      {CURLE_OPERATION_TIMEDOUT, true, 0, false, FailureKind::TimedOutBeforeResponse},
+      {CURLE_OPERATION_TIMEDOUT, true, 0, true, FailureKind::ClosedDuringResponse},
+      {CURLE_GOT_NOTHING, true, 0, false, FailureKind::ClosedWithoutResponse},
+      {CURLE_PARTIAL_FILE, true, 0, true, FailureKind::ClosedDuringResponse},
+      {CURLE_RECV_ERROR, false, 0, false, FailureKind::Other},
+      {CURLE_PEER_FAILED_VERIFICATION, false, 0, false, FailureKind::TlsFailed},
+  };
+  for (const CurlRow& row : curl_rows) {
+    EXPECT_EQ(FailureKindOfCurlCode(row.curl_code, row.through_proxy, row.proxy_status,
+                                    row.response_began),
+              row.expected)
+        << "libcurl code " << row.curl_code << ", proxy status " << row.proxy_status;
+  }
+  struct StatusRow {
+    long status;
+    bool through_proxy;
+    FailureKind expected;
+  };
+  const StatusRow status_rows[] = {
+      {407, true, FailureKind::ProxyCredentials}, {502, true, FailureKind::ProxyStatus},
+      {504, true, FailureKind::ProxyStatus},      {502, false, FailureKind::SiteStatus},
+      {403, true, FailureKind::SiteStatus},       {404, true, FailureKind::SiteStatus},
+      {429, true, FailureKind::SiteStatus},       {503, true, FailureKind::SiteStatus},
+  };
+  for (const StatusRow& row : status_rows) {
+    EXPECT_EQ(FailureKindOfStatus(row.status, row.through_proxy), row.expected)
+        << row.status << (row.through_proxy ? " through a proxy" : " directly");
+  }
+  for (const FailureKind kind : {FailureKind::SiteStatus, FailureKind::ClosedDuringResponse,
+                                 FailureKind::ClosedWithoutResponse, FailureKind::Other}) {
+    EXPECT_FALSE(IsProxyFault(kind));
+  }
+}
+
+TEST_F(HttpClientTest, FailuresCarryTheirKind) {
+  FakeSite site;
+  site.Serve("/missing", FakeResponse::Error(404));
+  site.Serve("/closes", FakeResponse::Close());
+  site.Serve("/silent", FakeResponse::Silence(std::chrono::seconds(20)));
+  FakeResponse stall_mid_body = FakeResponse::Page(std::string(10000, 'a'));
+  stall_mid_body.StallMidBody = std::chrono::seconds(20);
+  site.Serve("/stalls", stall_mid_body);
+  HttpClientOptions options = QuickOptions();
+  options.ReadTimeoutMs = 300;
+  const std::pair<const char*, FailureKind> cases[] = {
+      {"/missing", FailureKind::SiteStatus},
+      {"/closes", FailureKind::ClosedWithoutResponse},
+      {"/silent", FailureKind::TimedOutBeforeResponse},
+      {"/stalls", FailureKind::ClosedDuringResponse},
+  };
+  for (const auto& [path, kind] : cases) {
+    SCOPED_TRACE(path);
+    HttpClient client(options, site.Url(path));
+    std::string body;
+    const HttpResult result = client.Get(site.Url(path), body);
+    EXPECT_FALSE(result.Ok);
+    EXPECT_EQ(result.Kind, kind);
+  }
+}
+
+TEST_F(HttpClientTest, ProxyThatNeverCompletesTheHandshakeCostsTheProxyConnectTimeOut) {
+  testing::UnreachableListener blackhole;
+  testing::SilentListener silent;  // takes the connection, never answers the tunnel request
+  testing::RefusingPort refusing;
+  HttpClientOptions options = QuickOptions();
+  options.ConnectTimeoutMs = 20000;
+  options.ReadTimeoutMs = 20000;
+  options.ProxyConnectTimeoutMs = 300;
+  const std::pair<int, FailureKind> cases[] = {
+      {blackhole.Port(), FailureKind::TimedOutBeforeResponse},
+      {silent.Port(), FailureKind::TimedOutBeforeResponse},
+      {refusing.Port(), FailureKind::ConnectFailed},
+  };
+  for (const auto& [port, kind] : cases) {
+    SCOPED_TRACE(port);
+    HttpClient client(options, "https://example.invalid/");
+    client.SetProxy({"127.0.0.1", port, "", ""});
+    std::string body;
+    const auto start = std::chrono::steady_clock::now();
+    const HttpResult result = client.Get("https://example.invalid/", body);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(result.Ok);
+    EXPECT_EQ(result.Kind, kind) << result.FailureText;
+    EXPECT_LT(elapsed, std::chrono::seconds(10)) << "not the proxy's connect time-out";
   }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/http_client.h"
+#include "engine/proxy_health.h"
 #include "engine/scraping_thread.h"
 #include "tests/engine/worker_fixture.h"
 #include "tests/support/fake_site.h"
@@ -134,6 +135,96 @@ TEST_F(ProxyModeTest, NotFoundThroughAProxyIsRetriedFiftyTimes) {
   EXPECT_EQ(proxy.RequestCount(), 50u);
 }
 
+TEST_F(ProxyModeTest, NotFoundFromTwoDifferentProxiesRewritesOrGivesUpAsDirectly) {
+  struct Case {
+    std::string start;
+    std::vector<std::string> requested;  // by the three proxies in turn
+    bool fetched;
+  };
+  const std::vector<Case> cases = {
+      {"/msk/metro/park/", {"/msk/metro/park/", "/msk/metro/park/", "/msk/rayon/park/"}, true},
+      {"/msk/type/kafe/", {"/msk/type/kafe/", "/msk/type/kafe/", "/msk/type-kafe/"}, true},
+      {"/msk/kafe/", {"/msk/kafe/", "/msk/kafe/"}, false},
+  };
+  for (const Case& item : cases) {
+    SCOPED_TRACE(item.start);
+    ClearLog();
+    FakeSite first, second, third, site;
+    for (FakeSite* proxy : {&first, &second, &third}) {
+      proxy->Serve("/msk/rayon/park/", FakeResponse::Page("district"));
+      proxy->Serve("/msk/type-kafe/", FakeResponse::Page("kafe"));
+    }
+    UseProxies({"@" + Endpoint(first), "@" + Endpoint(second), "@" + Endpoint(third)});
+    services_->Rotation = std::make_shared<engine::ProxyRotation>();
+    const std::string url = site.Url(item.start);
+    auto worker = MakeProxiedWorker(url, "@" + Endpoint(first));
+    RunToEnd(*worker);
+
+    std::vector<std::string> requested;
+    for (const FakeSite* proxy : {&first, &second, &third}) {
+      for (const auto& request : proxy->Requests()) {
+        requested.push_back(request.Path);
+      }
+    }
+    EXPECT_EQ(requested, item.requested);
+    EXPECT_EQ(worker->url, site.Url(item.requested.back()));
+    EXPECT_EQ(worker->result,
+              item.fetched ? engine::FetchOutcome::Fetched : engine::FetchOutcome::Failed);
+    // The first proxy's 404 is only a retry; the second one's is the direct mode's line.
+    const std::vector<std::string> expected_start = {
+        ProxyLine(first, "Запускаем " + url),
+        ProxyLine(first, "Ответ сайта для " + url + ": ERROR_retry"),
+        ProxyLine(second, "Запускаем " + url),
+        ProxyLine(second, "Ответ сайта для " + url + ": ERROR_HTTP/1.1 404 Not Found"),
+    };
+    const auto log = Log();
+    ASSERT_GE(log.size(), expected_start.size());
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 4), expected_start);
+    EXPECT_EQ(log.size(), item.fetched ? 5u : 4u);
+    ForgetFinished();
+  }
+}
+
+TEST_F(ProxyModeTest, EntrySetAsideIsPassedOverAndWaitedForOnlyWhenAllAre) {
+  for (const bool all_set_aside : {false, true}) {
+    SCOPED_TRACE(all_set_aside ? "all set aside" : "one set aside");
+    ClearLog();
+    FakeSite first, second, site;
+    first.SetFallback(FakeResponse::Page("via first"));
+    second.SetFallback(FakeResponse::Page("via second"));
+    const std::string first_entry = "@" + Endpoint(first);
+    const std::string second_entry = "@" + Endpoint(second);
+    UseProxies({first_entry, second_entry});
+    services_->Rotation = std::make_shared<engine::ProxyRotation>();
+    engine::ProxyHealth& health = services_->Rotation->Health;
+    // Set aside a moment ago, as other workers' failures would have done.
+    for (int i = 0; i < 3; ++i) {
+      health.Record(first_entry, engine::FailureKind::ConnectFailed, clock_->TickCount());
+      if (all_set_aside) {
+        health.Record(second_entry, engine::FailureKind::ConnectFailed, clock_->TickCount() + 5);
+      }
+    }
+    const std::size_t sleeps_before = clock_->Sleeps().size();
+    auto worker = MakeProxiedWorker(site.Url("/page"), first_entry);
+    RunToEnd(*worker);
+
+    EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
+    if (all_set_aside) {
+      // The one that comes back first, after its cool-down, announced.
+      EXPECT_EQ(worker->html, "via first");
+      EXPECT_EQ(CountLines("Все прокси отложены, ждём 60 с"), 1u);
+      EXPECT_EQ(CountLines("Прокси " + Endpoint(first) + " снова в работе"), 1u);
+      EXPECT_GT(clock_->Sleeps().size(), sleeps_before);
+    } else {
+      EXPECT_EQ(worker->html, "via second");
+      EXPECT_EQ(first.RequestCount(), 0u);
+      EXPECT_EQ(CountLines("Все прокси отложены"), 0u);
+      EXPECT_EQ(clock_->Sleeps().size(), sleeps_before);
+    }
+    ForgetFinished();
+  }
+}
+
 TEST_F(ProxyModeTest, ClosedConnectionIsRepeatedAtOnceWithinTheAttempt) {
   FakeSite first, second, site;
   first.ServeSequence("/page", {FakeResponse::Close(), FakeResponse::Page("second try")});
@@ -147,20 +238,20 @@ TEST_F(ProxyModeTest, ClosedConnectionIsRepeatedAtOnceWithinTheAttempt) {
   EXPECT_EQ(second.RequestCount(), 0u);
 }
 
-TEST_F(ProxyModeTest, FailedRepeatKeepsItsOwnTextAndItsRules) {
+TEST_F(ProxyModeTest, FailedRepeatKeepsItsOwnTextButOneProxysNotFoundRewritesNothing) {
   FakeSite first, second, site;
   first.ServeSequence("/msk/metro/park/", {FakeResponse::Close(), FakeResponse::Error(404)});
-  second.SetFallback(FakeResponse::Page("district"));
+  second.SetFallback(FakeResponse::Page("station"));
   UseProxies({"@" + Endpoint(first), "@" + Endpoint(second)});
   auto worker = MakeProxiedWorker(site.Url("/msk/metro/park/"), "@" + Endpoint(first));
   RunToEnd(*worker);
 
   EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
   EXPECT_EQ(CountLines("ERROR_HTTP/1.1 404 Not Found"), 1u);
-  // The page-missing rule applied to the repeat's own failure text.
-  EXPECT_EQ(worker->url, site.Url("/msk/rayon/park/"));
+  // One proxy's 404 may be the proxy's own: the next proxy gets the same address.
+  EXPECT_EQ(worker->url, site.Url("/msk/metro/park/"));
   ASSERT_EQ(second.RequestCount(), 1u);
-  EXPECT_EQ(second.Requests()[0].Path, "/msk/rayon/park/");
+  EXPECT_EQ(second.Requests()[0].Path, "/msk/metro/park/");
 }
 
 TEST_F(ProxyModeTest, EmptyProxyGoesDirectlyWithoutPacing) {
