@@ -46,7 +46,8 @@ int WriteAll(int fd, std::string_view bytes) {
 
 class ResultsFileSink : public IByteSink {
  public:
-  ResultsFileSink(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  ResultsFileSink(std::string path, int fd, off_t size = 0)
+      : path_(std::move(path)), fd_(fd), size_(size) {}
   ~ResultsFileSink() override {
     if (fd_ >= 0) {
       ::close(fd_);
@@ -68,6 +69,12 @@ class ResultsFileSink : public IByteSink {
     size_ += static_cast<off_t>(bytes.size());
   }
 
+  void Sync() override {
+    if (fd_ >= 0 && ::fdatasync(fd_) != 0) {
+      throw SystemError(path_, errno);
+    }
+  }
+
   void Close() override {
     if (fd_ < 0) {
       return;
@@ -83,7 +90,7 @@ class ResultsFileSink : public IByteSink {
  private:
   std::string path_;
   int fd_;
-  off_t size_ = 0;
+  off_t size_;
 };
 
 }  // namespace
@@ -100,6 +107,21 @@ std::unique_ptr<IByteSink> CreateResultsSink(const std::string& path) {
     throw SystemError(path, error);
   }
   return std::make_unique<ResultsFileSink>(path, fd);
+}
+
+std::unique_ptr<IByteSink> OpenSinkForAppend(const std::string& path, std::uint64_t keep_size) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    throw SystemError(path, errno);
+  }
+  const auto size = static_cast<off_t>(keep_size);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, size) != 0 ||
+      ::lseek(fd, size, SEEK_SET) < 0) {
+    const int error = errno;
+    ::close(fd);
+    throw SystemError(path, error);
+  }
+  return std::make_unique<ResultsFileSink>(path, fd, size);
 }
 
 std::optional<std::string> ReadFileIfPresent(const std::string& path) {

@@ -1,0 +1,317 @@
+#include "engine/run_journal.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <unordered_map>
+#include <utility>
+
+namespace mirava::engine {
+
+namespace {
+
+constexpr std::string_view kMagic = "mirava-run-journal";
+constexpr std::string_view kVersion = "1";
+
+constexpr char kHeader = 'H';
+constexpr char kCity = 'C';
+constexpr char kCategory = 'G';
+constexpr char kQueued = 'Q';
+constexpr char kDone = 'D';
+constexpr char kFailed = 'F';
+constexpr char kComplete = 'E';
+constexpr char kSetAside = 'A';
+
+std::uint32_t Checksum(std::string_view bytes) {
+  return static_cast<std::uint32_t>(
+      crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+}
+
+// A field never holds a TAB or a line break of its own.
+void AppendEscaped(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
+    }
+  }
+}
+
+std::optional<std::string> Unescaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    if (++i == text.size()) {
+      return std::nullopt;
+    }
+    switch (text[i]) {
+      case '\\':
+        out += '\\';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      default:
+        return std::nullopt;
+    }
+  }
+  return out;
+}
+
+std::optional<std::uint32_t> ParseHex8(std::string_view text) {
+  if (text.size() != 8) {
+    return std::nullopt;
+  }
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    value <<= 4;
+    if (c >= '0' && c <= '9') {
+      value |= static_cast<std::uint32_t>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      value |= static_cast<std::uint32_t>(c - 'a' + 10);
+    } else {
+      return std::nullopt;
+    }
+  }
+  return value;
+}
+
+std::vector<std::string_view> SplitTabs(std::string_view text) {
+  std::vector<std::string_view> fields;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t tab = text.find('\t', start);
+    if (tab == std::string_view::npos) {
+      fields.push_back(text.substr(start));
+      return fields;
+    }
+    fields.push_back(text.substr(start, tab - start));
+    start = tab + 1;
+  }
+}
+
+// Finds the pages a finished record speaks of. An address is normally queued once; the job list
+// may hold one twice, so every address keeps its instances in queue order.
+class PageIndex {
+ public:
+  explicit PageIndex(std::deque<QueuedPage>& pages) : pages_(pages) {}
+
+  void Add(std::size_t index) {
+    next_.push_back(kNone);
+    const auto [found, added] = first_.try_emplace(pages_[index].Address, index);
+    if (!added) {
+      std::size_t last = found->second;
+      while (next_[last] != kNone) {
+        last = next_[last];
+      }
+      next_[last] = index;
+    }
+  }
+
+  // False when no page of that address was queued.
+  bool Finish(std::string_view address, PageState state) {
+    const auto found = first_.find(address);
+    if (found == first_.end()) {
+      return false;
+    }
+    // The first instance not yet done; a failed one counts as open, since a continued run tries
+    // it once more.
+    std::size_t chosen = kNone;
+    for (std::size_t i = found->second; i != kNone; i = next_[i]) {
+      if (pages_[i].State == PageState::Pending) {
+        chosen = i;
+        break;
+      }
+      if (pages_[i].State == PageState::Failed && chosen == kNone) {
+        chosen = i;
+      }
+    }
+    if (chosen == kNone) {
+      chosen = found->second;  // done already: a repeated record changes nothing
+      if (pages_[chosen].State == PageState::Done) {
+        return true;
+      }
+    }
+    pages_[chosen].State = state;
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::deque<QueuedPage>& pages_;
+  std::unordered_map<std::string_view, std::size_t> first_;
+  std::vector<std::size_t> next_;
+};
+
+}  // namespace
+
+JournalWriter::JournalWriter(std::unique_ptr<output::IByteSink> sink) : sink_(std::move(sink)) {}
+
+void JournalWriter::Record(char kind, std::initializer_list<std::string_view> fields) {
+  const std::size_t start = pending_.size();
+  pending_ += kind;
+  for (const std::string_view field : fields) {
+    pending_ += '\t';
+    AppendEscaped(pending_, field);
+  }
+  char checksum[16];
+  std::snprintf(checksum, sizeof checksum, "\t%08x\n",
+                Checksum(std::string_view(pending_).substr(start)));
+  pending_ += checksum;
+}
+
+void JournalWriter::Header() {
+  Record(kHeader, {kMagic, kVersion});
+}
+
+void JournalWriter::Selection(const std::vector<std::optional<std::string>>& cities,
+                              const std::vector<std::optional<std::string>>& categories) {
+  // An item without a value (a placeholder) keeps its place as a record without a field.
+  for (const auto& city : cities) {
+    city ? Record(kCity, {*city}) : Record(kCity, {});
+  }
+  for (const auto& category : categories) {
+    category ? Record(kCategory, {*category}) : Record(kCategory, {});
+  }
+}
+
+void JournalWriter::Queued(std::string_view address, std::string_view category) {
+  Record(kQueued, {address, category});
+}
+
+void JournalWriter::Finished(std::string_view address, bool fetched) {
+  Record(fetched ? kDone : kFailed, {address});
+}
+
+void JournalWriter::Complete() {
+  Record(kComplete, {});
+}
+
+void JournalWriter::SetAside() {
+  Record(kSetAside, {});
+}
+
+void JournalWriter::Commit() {
+  if (pending_.empty()) {
+    return;
+  }
+  sink_->Write(pending_);
+  pending_.clear();
+}
+
+void JournalWriter::Sync() {
+  sink_->Sync();
+}
+
+void JournalWriter::Close() {
+  sink_->Close();
+}
+
+std::variant<JournalContents, JournalDamage> ReadJournal(std::string_view bytes) {
+  JournalContents contents;
+  PageIndex index(contents.Pages);
+  std::size_t start = 0;
+  long long line_number = 0;
+  const auto damaged = [&line_number](const std::string& why) {
+    return JournalDamage{"строка " + std::to_string(line_number) + ": " + why};
+  };
+  for (;;) {
+    const std::size_t end = bytes.find('\n', start);
+    if (end == std::string_view::npos) {
+      break;  // a torn last line, or nothing
+    }
+    ++line_number;
+    const std::string_view line = bytes.substr(start, end - start);
+    start = end + 1;
+    const std::size_t last_tab = line.rfind('\t');
+    const std::optional<std::uint32_t> checksum =
+        last_tab == std::string_view::npos ? std::nullopt : ParseHex8(line.substr(last_tab + 1));
+    if (!checksum || *checksum != Checksum(line.substr(0, last_tab))) {
+      return damaged("контрольная сумма не сходится");
+    }
+    std::vector<std::string_view> fields = SplitTabs(line.substr(0, last_tab));
+    const std::string_view kind = fields.front();
+    fields.erase(fields.begin());
+    if (line_number == 1) {
+      if (kind.size() != 1 || kind[0] != kHeader || fields.size() != 2 || fields[0] != kMagic) {
+        return damaged("это не журнал работы");
+      }
+      if (fields[1] != kVersion) {
+        return damaged("журнал записан другой версией программы");
+      }
+      continue;
+    }
+    std::vector<std::string> values;
+    for (const std::string_view field : fields) {
+      std::optional<std::string> value = Unescaped(field);
+      if (!value) {
+        return damaged("неверная запись");
+      }
+      values.push_back(std::move(*value));
+    }
+    const char type = kind.size() == 1 ? kind[0] : '\0';
+    if ((type == kCity || type == kCategory) && values.size() <= 1) {
+      auto& list = type == kCity ? contents.Cities : contents.Categories;
+      list.push_back(values.empty() ? std::nullopt : std::optional<std::string>(values[0]));
+    } else if (type == kQueued && values.size() == 2) {
+      contents.Pages.push_back(QueuedPage{std::move(values[0]), std::move(values[1])});
+      index.Add(contents.Pages.size() - 1);
+    } else if ((type == kDone || type == kFailed) && values.size() == 1) {
+      if (!index.Finish(values[0], type == kDone ? PageState::Done : PageState::Failed)) {
+        return damaged("страница не стоит в очереди");
+      }
+    } else if (type == kComplete && values.empty()) {
+      contents.Complete = true;
+    } else if (type == kSetAside && values.empty()) {
+      contents.SetAside = true;
+    } else {
+      return damaged("неверная запись");
+    }
+  }
+  if (line_number == 0) {
+    // Not even the header made it to the disk: nothing to rebuild.
+    return JournalDamage{"журнал пуст"};
+  }
+  contents.WholeSize = start;
+  return contents;
+}
+
+bool JournalClosed(std::string_view bytes) {
+  const std::size_t end = bytes.rfind('\n');
+  if (end == std::string_view::npos) {
+    return false;
+  }
+  const std::size_t start = bytes.rfind('\n', end == 0 ? 0 : end - 1);
+  const std::string_view line = start == std::string_view::npos || start >= end
+                                    ? bytes.substr(0, end)
+                                    : bytes.substr(start + 1, end - start - 1);
+  if (line.size() != 10 || (line[0] != kComplete && line[0] != kSetAside) || line[1] != '\t') {
+    return false;
+  }
+  const std::optional<std::uint32_t> checksum = ParseHex8(line.substr(2));
+  return checksum && *checksum == Checksum(line.substr(0, 1));
+}
+
+}  // namespace mirava::engine
