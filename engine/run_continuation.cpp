@@ -123,7 +123,8 @@ std::optional<UnfinishedRun> FindUnfinishedRun(const std::string& folder) {
     } catch (const ContinueRefused& refused) {
       // A complete run reads as refused too; only damage is worth telling.
       const auto bytes = output::ReadFileIfPresent(folder + journal_name);
-      if (bytes && JournalClosed(*bytes)) {
+      // Killed before its first record was whole: the run had done nothing worth going on with.
+      if (bytes && (JournalClosed(*bytes) || bytes->find('\n') == std::string::npos)) {
         continue;
       }
       run.Damage = refused.what();
