@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <unordered_map>
 #include <utility>
@@ -98,25 +99,16 @@ std::optional<std::uint32_t> ParseHex8(std::string_view text) {
   return value;
 }
 
-std::vector<std::string_view> SplitTabs(std::string_view text) {
-  std::vector<std::string_view> fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t tab = text.find('\t', start);
-    if (tab == std::string_view::npos) {
-      fields.push_back(text.substr(start));
-      return fields;
-    }
-    fields.push_back(text.substr(start, tab - start));
-    start = tab + 1;
-  }
-}
-
 // Finds the pages a finished record speaks of. An address is normally queued once; the job list
 // may hold one twice, so every address keeps its instances in queue order.
 class PageIndex {
  public:
   explicit PageIndex(std::deque<QueuedPage>& pages) : pages_(pages) {}
+
+  void Reserve(std::size_t pages) {
+    first_.reserve(pages);
+    next_.reserve(pages);
+  }
 
   void Add(std::size_t index) {
     next_.push_back(kNone);
@@ -232,6 +224,8 @@ void JournalWriter::Close() {
 std::variant<JournalContents, JournalDamage> ReadJournal(std::string_view bytes) {
   JournalContents contents;
   PageIndex index(contents.Pages);
+  index.Reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')));
+  std::shared_ptr<const std::string> last_category;
   std::size_t start = 0;
   long long line_number = 0;
   const auto damaged = [&line_number](const std::string& why) {
@@ -251,11 +245,32 @@ std::variant<JournalContents, JournalDamage> ReadJournal(std::string_view bytes)
     if (!checksum || *checksum != Checksum(line.substr(0, last_tab))) {
       return damaged("контрольная сумма не сходится");
     }
-    std::vector<std::string_view> fields = SplitTabs(line.substr(0, last_tab));
-    const std::string_view kind = fields.front();
-    fields.erase(fields.begin());
+    // The kind, then up to two fields; a record never has more.
+    const std::string_view payload = line.substr(0, last_tab);
+    if (payload.size() != 1 && (payload.size() < 2 || payload[1] != '\t')) {
+      return damaged("неверная запись");
+    }
+    const char type = payload[0];
+    std::string_view fields[3];
+    std::size_t count = 0;
+    if (payload.size() > 1) {
+      std::size_t field_start = 2;
+      for (;;) {
+        const std::size_t tab = payload.find('\t', field_start);
+        if (count == 3) {
+          return damaged("неверная запись");
+        }
+        fields[count++] =
+            payload.substr(field_start, tab == std::string_view::npos ? std::string_view::npos
+                                                                      : tab - field_start);
+        if (tab == std::string_view::npos) {
+          break;
+        }
+        field_start = tab + 1;
+      }
+    }
     if (line_number == 1) {
-      if (kind.size() != 1 || kind[0] != kHeader || fields.size() != 2 || fields[0] != kMagic) {
+      if (type != kHeader || count != 2 || fields[0] != kMagic) {
         return damaged("это не журнал работы");
       }
       if (fields[1] != kVersion) {
@@ -263,28 +278,38 @@ std::variant<JournalContents, JournalDamage> ReadJournal(std::string_view bytes)
       }
       continue;
     }
-    std::vector<std::string> values;
-    for (const std::string_view field : fields) {
-      std::optional<std::string> value = Unescaped(field);
+    std::string values[3];
+    for (std::size_t i = 0; i < count; ++i) {
+      if (fields[i].find('\\') == std::string_view::npos) {
+        values[i].assign(fields[i]);
+        continue;
+      }
+      std::optional<std::string> value = Unescaped(fields[i]);
       if (!value) {
         return damaged("неверная запись");
       }
-      values.push_back(std::move(*value));
+      values[i] = std::move(*value);
     }
-    const char type = kind.size() == 1 ? kind[0] : '\0';
-    if ((type == kCity || type == kCategory) && values.size() <= 1) {
+    if ((type == kCity || type == kCategory) && count <= 1) {
       auto& list = type == kCity ? contents.Cities : contents.Categories;
-      list.push_back(values.empty() ? std::nullopt : std::optional<std::string>(values[0]));
-    } else if (type == kQueued && values.size() == 2) {
-      contents.Pages.push_back(QueuedPage{std::move(values[0]), std::move(values[1])});
+      list.push_back(count == 0 ? std::nullopt : std::optional<std::string>(values[0]));
+    } else if (type == kQueued && count == 2) {
+      std::shared_ptr<const std::string> category;
+      if (!values[1].empty()) {
+        if (!last_category || *last_category != values[1]) {
+          last_category = std::make_shared<const std::string>(std::move(values[1]));
+        }
+        category = last_category;
+      }
+      contents.Pages.push_back(QueuedPage{std::move(values[0]), std::move(category)});
       index.Add(contents.Pages.size() - 1);
-    } else if ((type == kDone || type == kFailed) && values.size() == 1) {
+    } else if ((type == kDone || type == kFailed) && count == 1) {
       if (!index.Finish(values[0], type == kDone ? PageState::Done : PageState::Failed)) {
         return damaged("страница не стоит в очереди");
       }
-    } else if (type == kComplete && values.empty()) {
+    } else if (type == kComplete && count == 0) {
       contents.Complete = true;
-    } else if (type == kSetAside && values.empty()) {
+    } else if (type == kSetAside && count == 0) {
       contents.SetAside = true;
     } else {
       return damaged("неверная запись");

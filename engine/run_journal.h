@@ -49,7 +49,8 @@ enum class PageState : std::uint8_t { Pending, Done, Failed };
 
 struct QueuedPage {
   std::string Address;
-  std::string Category;  // empty: the address has no category line
+  // Null: the address has no category line. Pages of one listing share one copy of the name.
+  std::shared_ptr<const std::string> Category;
   PageState State = PageState::Pending;
 };
 

@@ -26,17 +26,25 @@ RunRecorder::Restored RunRecorder::Restore(RunToContinue run, std::deque<std::st
   Restored restored;
   restored.Rows = run.Results.Rows;
   std::string key;
+  const bool rows_written = !run.Results.RowKeys.empty();
+  visited.Reserve(run.Journal.Pages.size());
   for (QueuedPage& page : run.Journal.Pages) {
     visited.Add(page.Address);
-    if (!page.Category.empty()) {
+    bool finished = page.State == PageState::Done;
+    if (!finished && rows_written) {
+      key.assign("\"").append(page.Address).append("\"");
+      finished = run.Results.RowKeys.contains(key);
+    }
+    if (finished) {
+      ++restored.Finished;
+      continue;
+    }
+    // Only a page still to fetch looks its category line up; a finished page's address is in
+    // the visited list, so it is never queued (or looked up) again.
+    if (page.Category) {
       category_by_url.Add(page.Address, page.Category);
     }
-    key.assign("\"").append(page.Address).append("\"");
-    if (page.State == PageState::Done || run.Results.RowKeys.contains(key)) {
-      ++restored.Finished;
-    } else {
-      queue.push_back(std::move(page.Address));
-    }
+    queue.push_back(std::move(page.Address));
   }
   earlier_rows_ = std::move(run.Results.RowKeys);
   return restored;

@@ -55,7 +55,9 @@ TEST(RunJournalTest, ReadsBackWhatWasWritten) {
   EXPECT_EQ(journal.Pages[0].State, PageState::Done);
   EXPECT_EQ(journal.Pages[1].State, PageState::Pending);
   EXPECT_EQ(journal.Pages[2].Address, "http://127.0.0.1/firm/1\t\\n\r\n/");
-  EXPECT_EQ(journal.Pages[2].Category, "Автосервисы");
+  ASSERT_TRUE(journal.Pages[2].Category);
+  EXPECT_EQ(*journal.Pages[2].Category, "Автосервисы");
+  EXPECT_FALSE(journal.Pages[0].Category);
   EXPECT_EQ(journal.Pages[2].State, PageState::Failed);
   EXPECT_EQ(journal.Pages[3].State, PageState::Pending);
   EXPECT_FALSE(journal.Complete);
