@@ -1,5 +1,6 @@
 #include "engine/run_recorder.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "output/results_file_check.h"
@@ -28,6 +29,9 @@ RunRecorder::Restored RunRecorder::Restore(RunToContinue run, std::deque<std::st
   std::string key;
   const bool rows_written = !run.Results.RowKeys.empty();
   visited.Reserve(run.Journal.Pages.size());
+  category_by_url.Reserve(static_cast<std::size_t>(
+      std::count_if(run.Journal.Pages.begin(), run.Journal.Pages.end(),
+                    [](const QueuedPage& page) { return page.State != PageState::Done; })));
   for (QueuedPage& page : run.Journal.Pages) {
     visited.Add(page.Address);
     bool finished = page.State == PageState::Done;
