@@ -246,11 +246,31 @@ Exit status: 0 complete run; 1 an error during the run; 2 bad options or list fi
 )";
 }
 
+namespace {
+
+// As the window's start: proxies asked for never turn into direct requests by accident.
+std::optional<UsageError> ProxyProblem(const CliOptions& options, const std::string& folder) {
+  if (!options.UseProxy) {
+    return std::nullopt;
+  }
+  if (auto why = engine::ProxyFileProblem(folder + "proxy.txt")) {
+    return UsageError{"Задан --proxy, но " + *why + ". Впишите в proxy.txt прокси, по одному в " +
+                      "строке " + engine::kProxyFormats + ", или уберите --proxy, чтобы " +
+                      "работать напрямую: тогда запросы идут по одному с заданным интервалом."};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& options,
                                                             const std::string& folder,
                                                             std::vector<std::string>& warnings) {
   if (options.Continue) {
     // The selection comes from the run's journal; the list files are not needed.
+    if (auto problem = ProxyProblem(options, folder)) {
+      return *problem;
+    }
     engine::RunRequest request;
     request.ThreadsLimit = options.Threads;
     request.UseProxy = options.UseProxy;
@@ -282,13 +302,8 @@ std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& op
     return UsageError{"В файле " + std::string(config::kCategoriesFileName) + " нет рубрик " +
                       JoinQuoted(missing_categories)};
   }
-  if (options.UseProxy) {
-    // As the window's start: proxies asked for never turn into direct requests by accident.
-    if (auto why = engine::ProxyFileProblem(folder + "proxy.txt")) {
-      return UsageError{"Задан --proxy, но " + *why + ". Впишите в proxy.txt прокси, по одному в " +
-                        "строке " + engine::kProxyFormats + ", или уберите --proxy, чтобы " +
-                        "работать напрямую: тогда запросы идут по одному с заданным интервалом."};
-    }
+  if (auto problem = ProxyProblem(options, folder)) {
+    return *problem;
   }
   request.ThreadsLimit = options.Threads;
   request.UseProxy = options.UseProxy;

@@ -341,5 +341,25 @@ TEST_F(CrashContinueTest, ADamagedJournalIsRefusedAndLeftAsItIs) {
   EXPECT_EQ(ReadAll(journal.parent_path() / (journal.stem().string() + ".tab")), results);
 }
 
+// --continue takes the run's own selection, and the proxy file is checked as for a new run.
+TEST_F(CrashContinueTest, ContinueRefusesASelectionAndAnUnusableProxyFile) {
+  struct Case {
+    std::vector<std::string> extra;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"--all-cities"}, "С --continue города и рубрики не указываются"},
+      {{"--proxy"}, "Задан --proxy, но"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = Arguments(true);
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    Child child(arguments, folder_);
+    EXPECT_EQ(child.Wait(), 2) << c.message;
+    EXPECT_THAT(child.Err(), HasSubstr(c.message));
+  }
+  EXPECT_EQ(site.RequestCount(), 0u);
+}
+
 }  // namespace
 }  // namespace mirava::testing
