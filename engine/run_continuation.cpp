@@ -111,6 +111,13 @@ std::optional<UnfinishedRun> FindUnfinishedRun(const std::string& folder) {
     return a.first != b.first ? a.first > b.first : a.second > b.second;
   });
   for (const auto& [time, journal_name] : journals) {
+    // Ended runs are the common case: told by the journal's last line, before anything is
+    // parsed. Killed before its first record was whole: the run had done nothing worth going on
+    // with.
+    const auto bytes = output::ReadFileIfPresent(folder + journal_name);
+    if (!bytes || JournalClosed(*bytes) || bytes->find('\n') == std::string::npos) {
+      continue;
+    }
     UnfinishedRun run;
     run.ResultsFileName = ResultsNameOfJournal(journal_name);
     try {
@@ -121,12 +128,6 @@ std::optional<UnfinishedRun> FindUnfinishedRun(const std::string& folder) {
       run.Rows = loaded.Results.Rows;
       run.PagesLeft = PagesLeft(loaded.Journal, loaded.Results);
     } catch (const ContinueRefused& refused) {
-      // A complete run reads as refused too; only damage is worth telling.
-      const auto bytes = output::ReadFileIfPresent(folder + journal_name);
-      // Killed before its first record was whole: the run had done nothing worth going on with.
-      if (bytes && (JournalClosed(*bytes) || bytes->find('\n') == std::string::npos)) {
-        continue;
-      }
       run.Damage = refused.what();
     }
     return run;
