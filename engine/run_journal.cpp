@@ -99,19 +99,83 @@ std::optional<std::uint32_t> ParseHex8(std::string_view text) {
   return value;
 }
 
-// Finds the pages a finished record speaks of. An address is normally queued once; the job list
-// may hold one twice, so every address keeps its instances in queue order.
+// Finds the pages a finished record speaks of. Pages finish about in queue order, a few threads
+// ahead of the oldest open page, so a finished page is first looked for among the pages after
+// it; only when that fails is an index of every address built, and used from then on.
+// An address is normally queued once; the job list may hold one twice, so the index keeps every
+// address's instances in queue order.
 class PageIndex {
  public:
   explicit PageIndex(std::deque<QueuedPage>& pages) : pages_(pages) {}
 
-  void Reserve(std::size_t pages) {
-    first_.reserve(pages);
-    next_.reserve(pages);
+  void Add(std::size_t index) {
+    if (built_) {
+      Insert(index);
+    }
   }
 
-  void Add(std::size_t index) {
-    next_.push_back(kNone);
+  // False when no page of that address was queued.
+  bool Finish(std::string_view address, PageState state) {
+    std::size_t chosen = built_ ? kNone : NearOldestOpen(address);
+    if (chosen == kNone) {
+      if (!built_) {
+        Build();
+      }
+      const auto found = first_.find(address);
+      if (found == first_.end()) {
+        return false;
+      }
+      // The first instance not yet done; a failed one counts as open, since a continued run
+      // tries it once more.
+      for (std::size_t i = found->second; i != kNone; i = next_[i]) {
+        if (pages_[i].State == PageState::Pending) {
+          chosen = i;
+          break;
+        }
+        if (pages_[i].State == PageState::Failed && chosen == kNone) {
+          chosen = i;
+        }
+      }
+      if (chosen == kNone) {
+        return true;  // done already: a repeated record changes nothing
+      }
+    }
+    pages_[chosen].State = state;
+    while (oldest_open_ < pages_.size() && pages_[oldest_open_].State != PageState::Pending) {
+      ++oldest_open_;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  static constexpr std::size_t kNearPages = 256;
+
+  // The first pending page of that address among the next few pages from the oldest open one,
+  // or kNone.
+  std::size_t NearOldestOpen(std::string_view address) const {
+    const std::size_t end = std::min(pages_.size(), oldest_open_ + kNearPages);
+    for (std::size_t i = oldest_open_; i < end; ++i) {
+      if (pages_[i].State == PageState::Pending && pages_[i].Address == address) {
+        return i;
+      }
+    }
+    return kNone;
+  }
+
+  void Build() {
+    built_ = true;
+    first_.reserve(pages_.size());
+    next_.reserve(pages_.size());
+    for (std::size_t i = 0; i < pages_.size(); ++i) {
+      Insert(i);
+    }
+  }
+
+  void Insert(std::size_t index) {
+    if (next_.size() <= index) {
+      next_.resize(index + 1, kNone);
+    }
     const auto [found, added] = first_.try_emplace(pages_[index].Address, index);
     if (!added) {
       std::size_t last = found->second;
@@ -122,37 +186,9 @@ class PageIndex {
     }
   }
 
-  // False when no page of that address was queued.
-  bool Finish(std::string_view address, PageState state) {
-    const auto found = first_.find(address);
-    if (found == first_.end()) {
-      return false;
-    }
-    // The first instance not yet done; a failed one counts as open, since a continued run tries
-    // it once more.
-    std::size_t chosen = kNone;
-    for (std::size_t i = found->second; i != kNone; i = next_[i]) {
-      if (pages_[i].State == PageState::Pending) {
-        chosen = i;
-        break;
-      }
-      if (pages_[i].State == PageState::Failed && chosen == kNone) {
-        chosen = i;
-      }
-    }
-    if (chosen == kNone) {
-      chosen = found->second;  // done already: a repeated record changes nothing
-      if (pages_[chosen].State == PageState::Done) {
-        return true;
-      }
-    }
-    pages_[chosen].State = state;
-    return true;
-  }
-
- private:
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::deque<QueuedPage>& pages_;
+  bool built_ = false;
+  std::size_t oldest_open_ = 0;
   std::unordered_map<std::string_view, std::size_t> first_;
   std::vector<std::size_t> next_;
 };
@@ -224,7 +260,6 @@ void JournalWriter::Close() {
 std::variant<JournalContents, JournalDamage> ReadJournal(std::string_view bytes) {
   JournalContents contents;
   PageIndex index(contents.Pages);
-  index.Reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')));
   std::shared_ptr<const std::string> last_category;
   std::size_t start = 0;
   long long line_number = 0;

@@ -40,6 +40,10 @@ RunRecorder::Restored RunRecorder::Restore(RunToContinue run, std::deque<std::st
       finished = run.Results.RowKeys.contains(key);
     }
     if (finished) {
+      if (page.State != PageState::Done) {
+        // Its row made it to the file before the interruption, its record did not.
+        journal_.Finished(page.Address, true);
+      }
       ++restored.Finished;
       continue;
     }
@@ -50,6 +54,7 @@ RunRecorder::Restored RunRecorder::Restore(RunToContinue run, std::deque<std::st
     }
     queue.push_back(std::move(page.Address));
   }
+  journal_.Commit();
   earlier_rows_ = std::move(run.Results.RowKeys);
   return restored;
 }

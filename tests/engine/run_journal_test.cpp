@@ -83,6 +83,36 @@ TEST(RunJournalTest, TornLastLineIsIgnoredWhereverItWasCut) {
   EXPECT_EQ(std::get<JournalContents>(read).Pages[3].State, PageState::Done);
 }
 
+// Pages mostly finish in queue order, but not always: a page finished far from the oldest open
+// one, a page finished twice and a failed page finished again all land where they belong.
+TEST(RunJournalTest, FinishedPagesFoundInAnyOrder) {
+  std::string bytes;
+  JournalWriter writer(std::make_unique<MemorySink>(bytes));
+  writer.Header();
+  const auto address = [](int n) { return "http://127.0.0.1/firm/" + std::to_string(n) + "/"; };
+  for (int n = 0; n < 1000; ++n) {
+    writer.Queued(address(n), "");
+  }
+  writer.Finished(address(999), true);
+  for (int n = 0; n < 500; ++n) {
+    writer.Finished(address(n), n % 7 != 0);
+  }
+  writer.Finished(address(999), true);
+  writer.Finished(address(7), true);  // failed once, fetched on a later try
+  writer.Commit();
+  const auto read = ReadJournal(bytes);
+  ASSERT_TRUE(std::holds_alternative<JournalContents>(read))
+      << std::get<JournalDamage>(read).Reason;
+  const JournalContents& journal = std::get<JournalContents>(read);
+  for (int n = 0; n < 1000; ++n) {
+    const PageState expected = n == 999 || n == 7 ? PageState::Done
+                               : n >= 500         ? PageState::Pending
+                               : n % 7 == 0       ? PageState::Failed
+                                                  : PageState::Done;
+    EXPECT_EQ(journal.Pages[n].State, expected) << n;
+  }
+}
+
 TEST(RunJournalTest, RefusesDamageBeyondTheLastLine) {
   const std::string good = SampleJournal();
   const std::size_t second_line = good.find('\n') + 1;
