@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -49,6 +50,27 @@ std::string ReadAll(const fs::path& path) {
 
 void WriteAll(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Pages whose worker the log shows started ("Запускаем <address>") but whose page the run has
+// not yet taken (the coordinator's line "<address>: <outcome>").
+int PagesInFlight(const std::string& log) {
+  constexpr std::size_t kStampLength = std::string_view("10.12.2026 12:00:00: ").size();
+  const std::string started = "Запускаем ";
+  std::set<std::string> open;  // a worker logs its start at every attempt
+  std::size_t start = 0;
+  for (std::size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+    if (end - start <= kStampLength) {
+      continue;
+    }
+    const std::string message = log.substr(start + kStampLength, end - start - kStampLength);
+    if (message.starts_with(started)) {
+      open.insert(message.substr(started.size()));
+    } else if (message.starts_with("http")) {
+      open.erase(message.substr(0, message.find(": ")));
+    }
+  }
+  return static_cast<int>(open.size());
 }
 
 std::vector<std::string> Split(const std::string& text, const std::string& separator) {
@@ -233,6 +255,7 @@ TEST_F(CrashContinueTest, KilledAgainAndAgainTheContinuedRunEndsAsOneRun) {
 
   std::vector<std::size_t> boundaries;  // the site's request count at each interruption
   std::vector<bool> torn_after;         // the journal's last line torn after that interruption
+  std::vector<int> in_flight;           // pages started and not yet taken by the run, per kill
   int interruptions = 0;
   bool complete = false;
   for (int attempt = 0; attempt <= kKills && !complete; ++attempt) {
@@ -260,6 +283,7 @@ TEST_F(CrashContinueTest, KilledAgainAndAgainTheContinuedRunEndsAsOneRun) {
       EXPECT_THAT(child.Out(), HasSubstr("можно продолжить"));
     }
     boundaries.push_back(site.RequestCount());
+    in_flight.push_back(PagesInFlight(child.Out()));
     ++interruptions;
     const bool tear = attempt == kKills / 2;
     if (tear) {
@@ -284,12 +308,19 @@ TEST_F(CrashContinueTest, KilledAgainAndAgainTheContinuedRunEndsAsOneRun) {
   std::vector<int> repeats(boundaries.size() + 1, 0);
   const std::vector<std::string> paths = site.Paths();
   std::size_t segment = 0;
+  // A page behind a redirect is two requests; its page counts once, by the redirect's target.
+  std::set<std::string> redirecting;
+  for (const ServedResponse& served : directory.Served()) {
+    if (served.Status >= 300 && served.Status < 400) {
+      redirecting.insert(served.Path);
+    }
+  }
   for (std::size_t i = 0; i < paths.size(); ++i) {
     while (segment < boundaries.size() && i >= boundaries[segment]) {
       ++segment;
     }
     ASSERT_TRUE(wanted.contains(paths[i])) << paths[i];
-    if (++seen[paths[i]] > wanted[paths[i]]) {
+    if (++seen[paths[i]] > wanted[paths[i]] && !redirecting.contains(paths[i])) {
       ++repeats[segment];
     }
   }
@@ -298,9 +329,12 @@ TEST_F(CrashContinueTest, KilledAgainAndAgainTheContinuedRunEndsAsOneRun) {
     EXPECT_LE(seen[path], count * (interruptions + 1)) << path;
   }
   // After an interruption, the run fetches again at most the pages in flight and the one page
-  // finished but not yet recorded; a torn record costs its page once more.
+  // being recorded; a torn record costs its page once more. In flight are the running workers
+  // and, when the coordinator lags behind (a slow sanitizer build), workers that have finished
+  // but wait for it to take their page: their count comes from the program's log.
   for (std::size_t kill = 0; kill < boundaries.size(); ++kill) {
-    EXPECT_LE(repeats[kill + 1], kThreads + 1 + (torn_after[kill] ? 1 : 0)) << "kill " << kill;
+    const int allowed = std::max(kThreads, in_flight[kill]) + 1 + (torn_after[kill] ? 1 : 0);
+    EXPECT_LE(repeats[kill + 1], allowed) << "kill " << kill;
   }
   // Nothing is left to continue.
   Child again(Arguments(true), folder_);
