@@ -21,6 +21,8 @@ class CategoryByUrl {
   // empty when no line matches.
   std::string Lookup(std::string_view url) const;
   std::size_t Count() const { return count_; }
+  // Room for `count` addresses, for lines added at once.
+  void Reserve(std::size_t count) { first_.reserve(count); }
 
  private:
   std::unordered_map<std::string, std::shared_ptr<const std::string>, CaseInsensitiveHash,

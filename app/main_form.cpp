@@ -25,6 +25,7 @@
 #include "config/list_files.h"
 #include "config/selection.h"
 #include "config/settings.h"
+#include "app/continue_prompts.h"
 #include "engine/log_line.h"
 #include "engine/proxy_list.h"
 #include "output/failure_texts.h"
@@ -369,6 +370,20 @@ void TMainForm::showEvent(QShowEvent* event) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  // A run in progress is stopped first and finished as after a stop, so it can be continued;
+  // the window closes when the run has given it back.
+  if (const std::shared_ptr<engine::TScraper> run = ActiveRun(); run && !ended_) {
+    event->ignore();
+    if (close_after_run_) {
+      return;
+    }
+    const Question question = CloseDuringRunQuestion();
+    if (Ask(question.Caption, question.Text, question.Yes, question.No)) {
+      close_after_run_ = true;
+      StopButtonClick();
+    }
+    return;
+  }
   FormClose();
   event->accept();
 }
@@ -391,6 +406,22 @@ void TMainForm::ShowMessage(MessageIcon icon, const QString& caption, const QStr
   QMessageBox box(icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
                   caption, shown, QMessageBox::Ok, this);
   box.exec();
+}
+
+bool TMainForm::Ask(const QString& caption, const QString& text, const QString& yes,
+                    const QString& no) {
+  if (environment_.Ask) {
+    return environment_.Ask(caption, text, yes, no);
+  }
+  QString shown = text;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QMessageBox box(QMessageBox::Question, caption, shown, QMessageBox::NoButton, this);
+  QPushButton* yes_button = box.addButton(yes, QMessageBox::YesRole);
+  QPushButton* no_button = box.addButton(no, QMessageBox::NoRole);
+  box.setDefaultButton(no_button);
+  box.setEscapeButton(no_button);
+  box.exec();
+  return box.clickedButton() == yes_button;
 }
 
 void TMainForm::EndProcess(int code) {
@@ -451,6 +482,9 @@ void TMainForm::StartButtonClick() {
     return;
   }
   log_view_->Clear();
+  if (OfferUnfinishedRun()) {
+    return;
+  }
   if (!AnySelected(*CitiesListBox)) {
     AddPlainLine(QStringLiteral("Ни один город не выбран, старт невозможен"));
     return;
@@ -470,6 +504,10 @@ void TMainForm::StartButtonClick() {
       return;
     }
   }
+  StartRun(MakeRunRequest());
+}
+
+void TMainForm::StartRun(engine::RunRequest request) {
   try {
     engine::RunEnvironment run_environment = environment_.Run;
     run_environment.Events = run_events_;
@@ -477,12 +515,49 @@ void TMainForm::StartButtonClick() {
       return FormatLogTimestamp(now(), locale).toStdString();
     };
     std::shared_ptr<engine::TScraper> run =
-        engine::TScraper::Create(std::move(run_environment), MakeRunRequest());
+        engine::TScraper::Create(std::move(run_environment), std::move(request));
     CurrentScraper = run;
     run->Start();
   } catch (const std::exception& error) {
     AddLogLine(QStringLiteral("Ошибка: ") + QString::fromUtf8(error.what()));
   }
+}
+
+bool TMainForm::OfferUnfinishedRun() {
+  std::optional<engine::UnfinishedRun> unfinished;
+  try {
+    unfinished = engine::FindUnfinishedRun(Folder());
+  } catch (const std::exception&) {
+    return false;  // a folder that cannot be listed has nothing to offer; the start goes on
+  }
+  if (!unfinished) {
+    return false;
+  }
+  const Question question = ContinueRunQuestion(*unfinished);
+  if (!Ask(question.Caption, question.Text, question.Yes, question.No)) {
+    try {
+      engine::SetAsideUnfinishedRun(Folder(), unfinished->ResultsFileName);
+    } catch (const std::exception& error) {
+      AddLogLine(QStringLiteral("Ошибка: ") + QString::fromUtf8(error.what()));
+    }
+    return false;
+  }
+  if (UseProxyCheckBox->isChecked()) {
+    if (const auto problem = engine::ProxyModeStartProblem(Folder() + "proxy.txt")) {
+      AddPlainLine(QStringLiteral("Нет годных прокси, старт невозможен"));
+      ShowMessage(MessageIcon::Warning, QStringLiteral("Прокси не заданы"),
+                  QString::fromStdString(*problem));
+      return true;
+    }
+  }
+  // The run's own selection comes from its journal; only the limits and the proxy switch are
+  // taken from the window.
+  engine::RunRequest request = MakeRunRequest();
+  request.Cities.clear();
+  request.Categories.clear();
+  request.ContinueResultsFile = unfinished->ResultsFileName;
+  StartRun(std::move(request));
+  return true;
 }
 
 void TMainForm::PauseButtonClick() {
@@ -723,6 +798,9 @@ void TMainForm::AutoPauseArmed(std::chrono::milliseconds delay) {
 
 void TMainForm::RunEnded(engine::RunOutcome, const std::string&) {
   // Everything the operator sees of the end has been shown by the events before it.
+  if (close_after_run_) {
+    close();
+  }
 }
 
 }  // namespace mirava::app

@@ -42,6 +42,10 @@ struct MainFormEnvironment {
   QLocale Locale = QLocale::system();
   // Shows a modal message box with an OK button; a message box when empty.
   std::function<void(MessageIcon icon, const QString& caption, const QString& text)> ShowMessage;
+  // Asks a modal question with two buttons; true for `yes`. A message box when empty.
+  std::function<bool(const QString& caption, const QString& text, const QString& yes,
+                     const QString& no)>
+      Ask;
   // Ends the process at once, without unwinding; std::_Exit when empty.
   std::function<void(int code)> ExitProcess;
 };
@@ -137,6 +141,11 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   void Place(QWidget* control, QRect designed, int anchors);
   void ApplyAnchors();
   void ShowMessage(MessageIcon icon, const QString& caption, const QString& text);
+  bool Ask(const QString& caption, const QString& text, const QString& yes, const QString& no);
+  // Offers the folder's unfinished run; true when the operator chose to continue it (the
+  // continued run was started, or refused with a message), false for a new run.
+  bool OfferUnfinishedRun();
+  void StartRun(engine::RunRequest request);
   void EndProcess(int code);
   std::string Folder() const { return environment_.Folder; }
   std::string LogTimestamp() const;
@@ -151,6 +160,7 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   std::vector<std::string> list_file_problems_;
   bool ended_ = false;  // the process was told to end; nothing more is loaded or saved
   bool closed_ = false;
+  bool close_after_run_ = false;  // the operator chose to stop the run and close the window
 };
 
 // Every name of the list's selected items, in list order, appended to `names`.

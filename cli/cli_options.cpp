@@ -11,6 +11,7 @@
 #include "config/file_io.h"
 #include "config/list_files.h"
 #include "engine/proxy_list.h"
+#include "engine/run_continuation.h"
 
 namespace mirava::cli {
 
@@ -127,6 +128,8 @@ std::variant<CliOptions, UsageError> ParseArguments(const std::vector<std::strin
       error = flag(options.UseProxy);
     } else if (name == "--no-open") {
       error = flag(options.NoOpen);
+    } else if (name == "--continue") {
+      error = flag(options.Continue);
     } else if (name == "--city" || name == "--category" || name == "--threads" ||
                name == "--interval" || name == "--folder") {
       const std::optional<std::string> text = value();
@@ -164,6 +167,16 @@ std::variant<CliOptions, UsageError> ParseArguments(const std::vector<std::strin
   if (options.Help) {
     return options;
   }
+  if (options.Continue) {
+    // The run goes on with the selection it was started with.
+    if (!options.Cities.empty() || options.AllCities || !options.Categories.empty() ||
+        options.AllCategories) {
+      return UsageError{
+          "С --continue города и рубрики не указываются: прерванная работа "
+          "продолжается с тем выбором, с которым была начата"};
+    }
+    return options;
+  }
   if (options.Cities.empty() && !options.AllCities) {
     return UsageError{"Не выбран ни один город: укажите --city или --all-cities"};
   }
@@ -178,6 +191,7 @@ std::string HelpText() {
 
 Использование: mirava-cli (--city НАЗВАНИЕ ... | --all-cities)
                           (--category НАЗВАНИЕ ... | --all-categories) [параметры]
+               mirava-cli --continue [параметры]
 
   --city НАЗВАНИЕ      город из cities.txt; можно указать несколько раз
   --category НАЗВАНИЕ  рубрика из categories.txt; можно указать несколько раз
@@ -190,18 +204,22 @@ std::string HelpText() {
                        результаты (по умолчанию папка программы)
   --no-open            не открывать файл Excel по окончании (без этого параметра он
                        открывается, только если есть графический экран)
+  --continue           продолжить прерванную работу из папки (остановленную, закрытую
+                       или оборванную сбоем) с того места, где она прервалась
   --help               эта справка
 
 Задания составляются в порядке списков, как в окне программы. Строки лога идут в
 стандартный вывод, ход работы — в стандартный поток ошибок; лог также сохраняется в
 файл log<номер>.txt. Ctrl+C (SIGINT) или SIGTERM останавливают работу, как кнопка
-«стоп»; второй Ctrl+C завершает программу сразу.
+«стоп»; второй Ctrl+C завершает программу сразу. Прерванную работу можно продолжить
+с --continue.
 
 Коды завершения: 0 — сбор завершен; 1 — ошибка во время работы; 2 — неверные
 параметры или файлы списков; 3 — работа остановлена; 130 — прервана вторым Ctrl+C.
 
 Usage: mirava-cli (--city NAME ... | --all-cities)
                   (--category NAME ... | --all-categories) [options]
+       mirava-cli --continue [options]
 
   --city NAME          a city as named in cities.txt; may be repeated
   --category NAME      a category as named in categories.txt; may be repeated
@@ -214,20 +232,53 @@ Usage: mirava-cli (--city NAME ... | --all-cities)
                        results go (default: the program's own folder)
   --no-open            do not open the workbook at the end (by default it is opened only
                        when a display is present)
+  --continue           continue the folder's interrupted run (stopped, closed or cut short
+                       by a crash) where it left off
   --help               this text
 
 Jobs are formed in list order, as the window does. Log lines go to standard output,
 progress to standard error; the log is also saved as log<number>.txt. Ctrl+C (SIGINT)
-or SIGTERM stops the run as the "стоп" button does; a second Ctrl+C ends at once.
+or SIGTERM stops the run as the "стоп" button does; a second Ctrl+C ends at once. An
+interrupted run goes on with --continue.
 
 Exit status: 0 complete run; 1 an error during the run; 2 bad options or list files;
 3 stopped; 130 ended by a second Ctrl+C.
 )";
 }
 
+namespace {
+
+// As the window's start: proxies asked for never turn into direct requests by accident.
+std::optional<UsageError> ProxyProblem(const CliOptions& options, const std::string& folder) {
+  if (!options.UseProxy) {
+    return std::nullopt;
+  }
+  if (auto why = engine::ProxyFileProblem(folder + "proxy.txt")) {
+    return UsageError{"Задан --proxy, но " + *why + ". Впишите в proxy.txt прокси, по одному в " +
+                      "строке " + engine::kProxyFormats + ", или уберите --proxy, чтобы " +
+                      "работать напрямую: тогда запросы идут по одному с заданным интервалом."};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& options,
                                                             const std::string& folder,
                                                             std::vector<std::string>& warnings) {
+  if (options.Continue) {
+    // The selection comes from the run's journal; the list files are not needed.
+    if (auto problem = ProxyProblem(options, folder)) {
+      return *problem;
+    }
+    engine::RunRequest request;
+    request.ThreadsLimit = options.Threads;
+    request.UseProxy = options.UseProxy;
+    request.IntervalSec =
+        options.IntervalSec.value_or(options.UseProxy ? kProxyIntervalSec : kDirectIntervalSec);
+    request.Folder = folder;
+    return request;
+  }
   const auto cities = ReadList(folder, config::kCitiesFileName, false, warnings);
   if (!cities) {
     return UsageError{"Файл " + folder + config::kCitiesFileName + " не найден или пуст"};
@@ -251,13 +302,8 @@ std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& op
     return UsageError{"В файле " + std::string(config::kCategoriesFileName) + " нет рубрик " +
                       JoinQuoted(missing_categories)};
   }
-  if (options.UseProxy) {
-    // As the window's start: proxies asked for never turn into direct requests by accident.
-    if (auto why = engine::ProxyFileProblem(folder + "proxy.txt")) {
-      return UsageError{"Задан --proxy, но " + *why + ". Впишите в proxy.txt прокси, по одному в " +
-                        "строке " + engine::kProxyFormats + ", или уберите --proxy, чтобы " +
-                        "работать напрямую: тогда запросы идут по одному с заданным интервалом."};
-    }
+  if (auto problem = ProxyProblem(options, folder)) {
+    return *problem;
   }
   request.ThreadsLimit = options.Threads;
   request.UseProxy = options.UseProxy;
@@ -265,6 +311,37 @@ std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& op
       options.IntervalSec.value_or(options.UseProxy ? kProxyIntervalSec : kDirectIntervalSec);
   request.Folder = folder;
   return request;
+}
+
+std::optional<UsageError> ApplyUnfinishedRun(const CliOptions& options, const std::string& folder,
+                                             engine::RunRequest& request,
+                                             std::vector<std::string>& notes) {
+  std::optional<engine::UnfinishedRun> unfinished;
+  try {
+    unfinished = engine::FindUnfinishedRun(folder);
+  } catch (const std::exception& error) {
+    if (options.Continue) {
+      return UsageError{std::string("Не удалось найти прерванную работу: ") + error.what()};
+    }
+    return std::nullopt;
+  }
+  if (!options.Continue) {
+    if (unfinished) {
+      notes.push_back("В папке есть прерванная работа (" +
+                      engine::DescribeUnfinishedRun(*unfinished) +
+                      "); она оставлена как есть, продолжить ее: mirava-cli --continue");
+    }
+    return std::nullopt;
+  }
+  if (!unfinished) {
+    return UsageError{"В папке " + folder + " нет прерванной работы: продолжать нечего"};
+  }
+  if (unfinished->Damage) {
+    return UsageError{*unfinished->Damage};
+  }
+  notes.push_back("Продолжаем прерванную работу: " + engine::DescribeUnfinishedRun(*unfinished));
+  request.ContinueResultsFile = unfinished->ResultsFileName;
+  return std::nullopt;
 }
 
 std::optional<UsageError> CheckFolderWritable(const std::string& folder) {

@@ -33,6 +33,8 @@ struct CliOptions {
   std::optional<std::string> Folder;  // nothing: the program's own folder
   bool NoOpen = false;
   bool Help = false;
+  // Go on with the folder's unfinished run, with its own selection.
+  bool Continue = false;
 };
 
 // A message for the operator, in Russian.
@@ -52,6 +54,13 @@ std::string HelpText();
 std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& options,
                                                             const std::string& folder,
                                                             std::vector<std::string>& warnings);
+
+// The unfinished run of `folder`, if any. With --continue, `request` becomes its continuation
+// (an error when there is none or it is damaged); without, the run is named in `notes` and left
+// alone, and `request` stays a new run.
+std::optional<UsageError> ApplyUnfinishedRun(const CliOptions& options, const std::string& folder,
+                                             engine::RunRequest& request,
+                                             std::vector<std::string>& notes);
 
 // Nothing when a file can be created in `folder`, else why not.
 std::optional<UsageError> CheckFolderWritable(const std::string& folder);

@@ -165,6 +165,16 @@ int main(int argc, char* argv[]) {
     PrintError(error->Message);
     return cli::kExitBadInput;
   }
+  engine::RunRequest run_request = std::get<engine::RunRequest>(request);
+  std::vector<std::string> notes;
+  const auto unfinished_error = cli::ApplyUnfinishedRun(options, folder, run_request, notes);
+  for (const std::string& note : notes) {
+    PrintError(note);
+  }
+  if (unfinished_error) {
+    PrintError(unfinished_error->Message);
+    return cli::kExitBadInput;
+  }
 
   // Before any thread exists: the HTTP library's global set-up is not thread-safe.
   engine::InitHttpGlobally();
@@ -188,7 +198,7 @@ int main(int argc, char* argv[]) {
   std::weak_ptr<engine::TScraper> run;
   try {
     std::shared_ptr<engine::TScraper> started =
-        engine::TScraper::Create(std::move(environment), std::get<engine::RunRequest>(request));
+        engine::TScraper::Create(std::move(environment), std::move(run_request));
     run = started;
     started->Start();
   } catch (const std::exception& error) {

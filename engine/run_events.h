@@ -20,6 +20,9 @@ struct RunRequest {
   bool UseProxy = false;
   // Every file of the run lies there; with a trailing "/".
   std::string Folder;
+  // The results file (data<n>.tab) of an unfinished run in Folder to go on with, instead of a new
+  // run: its journal gives the job list and what is left, Cities and Categories are not used.
+  std::optional<std::string> ContinueResultsFile;
 };
 
 enum class RunOutcome {

@@ -168,6 +168,12 @@ void TScraper::Execute() {
         ReadLimits();
         bool complete = false;
         for (;;) {
+          try {
+            // Before a pause holds the run, so what it did so far is durable while it waits.
+            Recorder->SyncIfDue(ResultsWriter.get(), IsPaused());
+          } catch (...) {
+            ReportError(CurrentErrorMessage());
+          }
           WaitWhilePaused();
           if (stop_.load() || complete) {
             break;
@@ -187,6 +193,9 @@ void TScraper::Execute() {
       }
       if (!stopped) {
         ReportRunComplete();
+      } else {
+        Log("Работа прервана, ее можно продолжить с места остановки: файл " + request_.Folder +
+            FileNames.ResultsFileName);
       }
       Finish();
       outcome = stopped ? RunOutcome::Stopped : failed_ ? RunOutcome::Failed : RunOutcome::Complete;
@@ -236,6 +245,12 @@ bool TScraper::SetUp(std::string& failure) {
   } catch (...) {
     const std::string message = CurrentErrorMessage();
     failure = message;
+    if (Recorder) {
+      try {
+        Recorder->Close(nullptr);
+      } catch (...) {
+      }
+    }
     if (ResultsWriter) {
       try {
         ResultsWriter->Close();
@@ -257,6 +272,10 @@ bool TScraper::SetUp(std::string& failure) {
 }
 
 void TScraper::OpenResultsFile() {
+  if (request_.ContinueResultsFile) {
+    OpenContinuedRun();
+    return;
+  }
   const std::uint32_t n = environment_.Clock->TickCount();
   const std::uint32_t m = environment_.Clock->TickCount();
   FileNames = output::FreeRunFileNames(request_.Folder, n, m);
@@ -264,9 +283,45 @@ void TScraper::OpenResultsFile() {
   Log("Данные будут записываться в файл " + path);
   ResultsWriter = std::make_unique<output::ResultsWriter>(output::CreateResultsSink(path));
   ResultsWriter->WriteLine(analysis::HeaderLine());
+  const std::string journal = output::JournalFileNameOf(FileNames.ResultsFileName);
+  Recorder = std::make_unique<RunRecorder>(output::CreateResultsSink(request_.Folder + journal),
+                                           environment_.Clock);
+}
+
+void TScraper::OpenContinuedRun() {
+  // Both files are read and checked before anything is written to either.
+  RunToContinue run = LoadRunToContinue(request_.Folder, *request_.ContinueResultsFile);
+  const std::uint32_t m = environment_.Clock->TickCount();
+  FileNames = output::FreeRunFileNames(request_.Folder, m, m);
+  FileNames.ResultsFileName = run.ResultsFileName;
+  FileNames.WorkbookFileName =
+      run.ResultsFileName.substr(0, run.ResultsFileName.size() - 4) + ".xlsx";
+  const std::string path = request_.Folder + FileNames.ResultsFileName;
+  Log("Продолжаем прерванную работу, данные дописываются в файл " + path);
+  const bool needs_header = run.Results.NeedsHeader;
+  ResultsWriter = needs_header
+                      ? std::make_unique<output::ResultsWriter>(output::OpenSinkForAppend(path, 0))
+                      : std::make_unique<output::ResultsWriter>(
+                            output::OpenSinkForAppend(path, run.Results.WholeSize),
+                            output::ResultsWriter::Continue{});
+  if (needs_header) {
+    ResultsWriter->WriteLine(analysis::HeaderLine());
+  }
+  const std::string journal = output::JournalFileNameOf(FileNames.ResultsFileName);
+  Recorder = std::make_unique<RunRecorder>(
+      output::OpenSinkForAppend(request_.Folder + journal, run.Journal.WholeSize),
+      environment_.Clock);
+  const RunRecorder::Restored restored =
+      Recorder->Restore(std::move(run), WorkQueue, VisitedList, CategoryByUrl);
+  ProgressBarPosition = restored.Finished;
+  RowsWritten = restored.Rows;
 }
 
 void TScraper::BuildJobList() {
+  if (request_.ContinueResultsFile) {
+    ProgressBarMax = static_cast<int>(VisitedList.Count());
+    return;
+  }
   bool skipped = false;
   for (const auto& city : request_.Cities) {
     for (const auto& category : request_.Categories) {
@@ -286,12 +341,17 @@ void TScraper::BuildJobList() {
   }
   ProgressBarPosition = 0;
   ProgressBarMax = static_cast<int>(VisitedList.Count());
+  Recorder->Begin(request_, WorkQueue);
 }
 
 bool TScraper::RunIteration() {
   StartStep();
   HarvestStep();
   const bool complete = RunComplete();
+  if (complete) {
+    Recorder->RunComplete();
+  }
+  Recorder->SyncIfDue(ResultsWriter.get());
   environment_.Clock->SleepMs(TickMs(environment_.LoopSleep));
   return complete;
 }
@@ -347,6 +407,7 @@ void TScraper::StartStep() {
   // cannot start: a worker that never runs would never hand itself over and the run would
   // never end.
   TScrapingThread* started = worker.get();
+  Recorder->WorkerStarted(started, started->url);
   Workers.emplace(started, std::move(worker));
   {
     std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
@@ -396,10 +457,15 @@ void TScraper::HarvestStep() {
       Log("Ошибка при обработке данных для " + worker->url + ": " + CurrentErrorMessage());
     }
   }
+  const bool fetched = worker->result == FetchOutcome::Fetched;
   // Destruction waits for the worker's thread, so the lock must not be held here.
   Workers.erase(worker);
-  std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
-  Lists->FinishedList.pop_front();
+  {
+    std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
+    Lists->FinishedList.pop_front();
+  }
+  // Once the page is off the lists: a refused journal write must not harvest it twice.
+  Recorder->PageFinished(worker, fetched, CategoryByUrl);
 }
 
 bool TScraper::RunComplete() {
@@ -454,6 +520,9 @@ void TScraper::Finish() {
 
 void TScraper::CloseResultsFile() {
   std::unique_ptr<output::ResultsWriter> writer = std::move(ResultsWriter);
+  if (Recorder) {
+    Recorder->Close(writer.get());
+  }
   if (writer) {
     writer->Close();
   }
@@ -497,11 +566,15 @@ bool TScraper::EnqueuePage(const std::string& url) {
     return false;
   }
   WorkQueue.push_back(url);
+  Recorder->Queued(url);
   ++ProgressBarMax;
   return true;
 }
 
 void TScraper::AppendRow(const std::string& row) {
+  if (Recorder->RowWrittenBefore(row)) {
+    return;  // a continued run's page whose row made it to the file before the interruption
+  }
   ResultsWriter->WriteLine(row);
   ++RowsWritten;
 }

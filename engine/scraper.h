@@ -40,6 +40,7 @@
 #include "engine/request_pacing.h"
 #include "engine/run_event_channel.h"
 #include "engine/run_events.h"
+#include "engine/run_recorder.h"
 #include "engine/run_timings.h"
 #include "engine/scraping_thread.h"
 #include "engine/visited_list.h"
@@ -114,6 +115,7 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   // on has been logged as well.
   bool SetUp(std::string& failure);
   void OpenResultsFile();
+  void OpenContinuedRun();
   void BuildJobList();
   bool RunIteration();  // true when the run is complete
   void StartStep();
@@ -169,6 +171,8 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   bool NoProxyReported = false;                // the "box ticked, no proxy" line is in the log
   std::vector<std::size_t> SkippedProxyLines;  // of proxy.txt, until the log has them
   std::unique_ptr<output::ResultsWriter> ResultsWriter;
+  // The run journal; a continued run has its queue rebuilt from it by OpenContinuedRun.
+  std::unique_ptr<RunRecorder> Recorder;
   // Every worker not yet destroyed, from creation on; RunningList and FinishedList only point.
   std::unordered_map<TScrapingThread*, std::unique_ptr<TScrapingThread>> Workers;
 

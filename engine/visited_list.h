@@ -14,6 +14,8 @@ class VisitedList {
   bool Add(std::string_view url);
   bool Contains(std::string_view url) const;
   std::size_t Count() const { return folded_.size(); }
+  // Room for `count` addresses, for a list rebuilt at once.
+  void Reserve(std::size_t count) { folded_.reserve(count); }
 
  private:
   // Keys are stored folded, so a lookup folds once and then hashes and compares plain bytes.

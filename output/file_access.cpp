@@ -29,8 +29,8 @@ FileSystemError Refusal(int error) {
 
 class ResultsFileSink : public IByteSink {
  public:
-  ResultsFileSink(std::string path, posix::UniqueFd file)
-      : path_(std::move(path)), file_(std::move(file)) {}
+  ResultsFileSink(std::string path, posix::UniqueFd file, off_t size = 0)
+      : path_(std::move(path)), file_(std::move(file)), size_(size) {}
 
   void Write(std::string_view bytes) override {
     if (!file_.Valid()) {
@@ -45,6 +45,12 @@ class ResultsFileSink : public IByteSink {
       throw SystemError(path_, error);
     }
     size_ += static_cast<off_t>(bytes.size());
+  }
+
+  void Sync() override {
+    if (file_.Valid() && ::fdatasync(file_.Get()) != 0) {
+      throw SystemError(path_, errno);
+    }
   }
 
   void Close() override {
@@ -73,6 +79,19 @@ std::unique_ptr<IByteSink> CreateResultsSink(const std::string& path) {
     throw SystemError(path, errno);
   }
   return std::make_unique<ResultsFileSink>(path, std::move(file));
+}
+
+std::unique_ptr<IByteSink> OpenSinkForAppend(const std::string& path, std::uint64_t keep_size) {
+  posix::UniqueFd file = posix::Open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (!file.Valid()) {
+    throw SystemError(path, errno);
+  }
+  const auto size = static_cast<off_t>(keep_size);
+  if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0 || ::ftruncate(file.Get(), size) != 0 ||
+      ::lseek(file.Get(), size, SEEK_SET) < 0) {
+    throw SystemError(path, errno);
+  }
+  return std::make_unique<ResultsFileSink>(path, std::move(file), size);
 }
 
 std::optional<std::string> ReadFileIfPresent(const std::string& path) {

@@ -43,7 +43,8 @@ bool CutAt(HANDLE file, long long size) {
 
 class ResultsFileSink : public IByteSink {
  public:
-  ResultsFileSink(std::string path, HANDLE file) : path_(std::move(path)), file_(file) {}
+  ResultsFileSink(std::string path, HANDLE file, long long size = 0)
+      : path_(std::move(path)), file_(file), size_(size) {}
   ~ResultsFileSink() override {
     if (file_ != INVALID_HANDLE_VALUE) {
       CloseHandle(file_);
@@ -63,6 +64,12 @@ class ResultsFileSink : public IByteSink {
     size_ += static_cast<long long>(bytes.size());
   }
 
+  void Sync() override {
+    if (file_ != INVALID_HANDLE_VALUE && !FlushFileBuffers(file_)) {
+      throw SystemError(path_, GetLastError());
+    }
+  }
+
   void Close() override {
     if (file_ == INVALID_HANDLE_VALUE) {
       return;
@@ -77,7 +84,7 @@ class ResultsFileSink : public IByteSink {
  private:
   std::string path_;
   HANDLE file_;
-  long long size_ = 0;
+  long long size_;
 };
 
 HANDLE OpenForWriting(const std::string& path, DWORD disposition) {
@@ -100,6 +107,20 @@ std::unique_ptr<IByteSink> CreateResultsSink(const std::string& path) {
     throw SystemError(path, error);
   }
   return std::make_unique<ResultsFileSink>(path, file);
+}
+
+std::unique_ptr<IByteSink> OpenSinkForAppend(const std::string& path, std::uint64_t keep_size) {
+  const HANDLE file = OpenForWriting(path, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE) {
+    throw SystemError(path, GetLastError());
+  }
+  const auto size = static_cast<long long>(keep_size);
+  if (!CutAt(file, size)) {
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    throw SystemError(path, error);
+  }
+  return std::make_unique<ResultsFileSink>(path, file, size);
 }
 
 std::optional<std::string> ReadFileIfPresent(const std::string& path) {

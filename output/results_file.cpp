@@ -26,7 +26,8 @@ RunFileNames FreeRunFileNames(const std::string& folder, std::uint32_t n, std::u
   RunFileNames names = MakeRunFileNames(n, m);
   // Bounded: a folder cannot hold 2^32 names, but a broken file system must not hang the run.
   for (std::uint32_t tries = 0;
-       tries < 1000000 && (taken(names.ResultsFileName) || taken(names.WorkbookFileName));
+       tries < 1000000 && (taken(names.ResultsFileName) || taken(names.WorkbookFileName) ||
+                           taken(JournalFileNameOf(names.ResultsFileName)));
        ++tries) {
     names = MakeRunFileNames(++n, m);
   }
@@ -40,6 +41,8 @@ ResultsWriter::ResultsWriter(std::unique_ptr<IByteSink> sink) : sink_(std::move(
   sink_->Write(analysis::kUtf8ByteOrderMark);
 }
 
+ResultsWriter::ResultsWriter(std::unique_ptr<IByteSink> sink, Continue) : sink_(std::move(sink)) {}
+
 void ResultsWriter::WriteLine(std::string_view utf8_text) {
   // One hand-over per line, so a line and its break reach the file together.
   std::string line;
@@ -52,6 +55,22 @@ void ResultsWriter::Close() {
   if (sink_) {
     sink_->Close();
   }
+}
+
+void ResultsWriter::Sync() {
+  if (sink_) {
+    sink_->Sync();
+  }
+}
+
+std::string JournalFileNameOf(const std::string& results_file_name) {
+  const std::string_view extension = ".tab";
+  std::string name = results_file_name;
+  if (name.size() >= extension.size() &&
+      name.compare(name.size() - extension.size(), extension.size(), extension) == 0) {
+    name.resize(name.size() - extension.size());
+  }
+  return name + ".journal";
 }
 
 void SaveRunLog(const std::string& path, std::string_view pane_text) {

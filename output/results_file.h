@@ -18,9 +18,13 @@ struct RunFileNames {
 RunFileNames MakeRunFileNames(std::uint32_t n, std::uint32_t m);
 
 // The names for a run in `folder` (with its trailing "/"): as MakeRunFileNames, but n moves on
-// while data<n>.tab or data<n>.xlsx exists there and m while log<m>.txt does, so a run never
-// empties or replaces an earlier run's files (the tick count starts again after every reboot).
+// while data<n>.tab, data<n>.xlsx or data<n>.journal exists there and m while log<m>.txt does,
+// so a run never empties or replaces an earlier run's files (the tick count starts again after
+// every reboot).
 RunFileNames FreeRunFileNames(const std::string& folder, std::uint32_t n, std::uint32_t m);
+
+// data<n>.tab -> data<n>.journal: the run's journal lies beside its results file.
+std::string JournalFileNameOf(const std::string& results_file_name);
 
 // Where the writer's bytes go; the file version is a thin wrapper, tests use memory or a stream
 // that refuses writes.
@@ -33,6 +37,8 @@ class IByteSink {
   // Releases the file; throws when the system reports a failure, the file being closed anyway.
   // Later calls do nothing.
   virtual void Close() = 0;
+  // Makes what was written so far durable (it survives a power loss). Throws as Write.
+  virtual void Sync() {}
 };
 
 // Creates `path` anew (an existing file is emptied). While open, other programs may read it; a
@@ -40,14 +46,23 @@ class IByteSink {
 // the file. Throws std::runtime_error with the system's message on failure.
 std::unique_ptr<IByteSink> CreateResultsSink(const std::string& path);
 
+// Opens the existing `path` to add to it, under the same lock as CreateResultsSink, after cutting
+// it to its first `keep_size` bytes (a torn last line). Throws std::runtime_error with the
+// system's message; a refused lock leaves the file as it is.
+std::unique_ptr<IByteSink> OpenSinkForAppend(const std::string& path, std::uint64_t keep_size);
+
 // ResultsWriter: writes the byte-order mark on attach, then lines, each followed by CR LF.
 class ResultsWriter {
  public:
   explicit ResultsWriter(std::unique_ptr<IByteSink> sink);  // writes the byte-order mark
+  // Goes on after the lines of a continued run's file, which has its mark already.
+  struct Continue {};
+  ResultsWriter(std::unique_ptr<IByteSink> sink, Continue);
   // AppendRow; the header too. The line and its CR LF go to the sink in one Write, so a
   // refused write (thrown with the system's message) leaves the lines before it intact.
   void WriteLine(std::string_view utf8_text);
   void Close();  // CloseResultsFile; throws as IByteSink::Close
+  void Sync();   // throws as IByteSink::Sync
 
  private:
   std::unique_ptr<IByteSink> sink_;

@@ -73,6 +73,16 @@ class FormFixture {
                                      const QString& text) {
       messages.push_back({icon, caption, text});
     };
+    environment.Ask = [this](const QString& caption, const QString& text, const QString& yes,
+                             const QString& no) {
+      questions.push_back({app::MessageIcon::None, caption, text + "\n[" + yes + "|" + no + "]"});
+      if (answers.empty()) {
+        return false;
+      }
+      const bool answer = answers.front();
+      answers.erase(answers.begin());
+      return answer;
+    };
     environment.ExitProcess = [this](int code) {
       exits.push_back(code);
       if (on_exit) {
@@ -91,6 +101,10 @@ class FormFixture {
   }
 
   std::vector<ShownMessage> messages;
+  // Every question asked, its buttons after the text; answered from `answers` in order, "no"
+  // once they run out.
+  std::vector<ShownMessage> questions;
+  std::vector<bool> answers;
   std::vector<int> exits;
   std::function<void()> on_exit;
 

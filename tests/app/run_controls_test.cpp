@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "app_test_main.h"
+#include "engine/run_continuation.h"
 #include "form_fixture.h"
 
 using mirava::app::TMainForm;
@@ -156,30 +157,73 @@ class RunControlsTest : public QObject {
     CHECKED(EndRun(*form));
   }
 
-  // Closing during a run saves first and then ends the process at once, without waiting for the
-  // run, whose workers may be in the middle of a long request.
-  void CloseDuringARunSavesThenEndsTheProcess() {
+  // Closing during a run asks first. Keep working: nothing happens. Stop and close: the run is
+  // stopped and finished as after a stop, the window saves and ends the process; the run can
+  // be continued from a new window, which asks at the start.
+  void CloseDuringARunAsksThenStopsAndTheRunContinues() {
     FormFixture fixture;
     PrepareRun(fixture);
-    const auto form = fixture.MakeForm();
-    form->show();
-    CHECKED(StartRun(*form));
-    form->LimitEdit->setValue(3);
-    QByteArray settings_at_exit;
-    QByteArray selection_at_exit;
-    fixture.on_exit = [&] {
-      settings_at_exit = fixture.Read("settings.ini");
-      selection_at_exit = fixture.Read("selection2.txt");
-    };
-    QVERIFY(form->close());
-    QCOMPARE(fixture.exits, std::vector<int>{0});
-    QCOMPARE(settings_at_exit,
-             QByteArray("[Settings]\r\nInterval=100000\r\nUseProxy=0\r\nThreads=3\r\n"));
-    QCOMPARE(selection_at_exit,
-             mirava::testing::kBom + QByteArray("Первая\r\nВторая\r\nТретья\r\n"));
-    // The window no longer serves the run: it ends without touching the controls again.
-    CHECKED(EndRun(*form));
-    QVERIFY(!form->StartButton->isEnabled());
+    {
+      const auto form = fixture.MakeForm();
+      form->show();
+      CHECKED(StartRun(*form));
+      form->LimitEdit->setValue(3);
+
+      fixture.answers = {false};
+      QVERIFY(!form->close());
+      QCOMPARE(fixture.questions.size(), std::size_t{1});
+      QVERIFY(fixture.questions[0].Text.contains("[Остановить и закрыть|Продолжить работу]"));
+      QVERIFY(form->ActiveRun() != nullptr);
+      QCOMPARE(Count(*form, "Останавливаем работу"), 0);
+
+      fixture.answers = {true};
+      form->close();
+      QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 30000);
+      QCOMPARE(fixture.questions.size(), std::size_t{2});
+      QCOMPARE(fixture.Read("settings.ini"),
+               QByteArray("[Settings]\r\nInterval=100000\r\nUseProxy=0\r\nThreads=3\r\n"));
+      QCOMPARE(Count(*form, "Останавливаем работу"), 1);
+      QVERIFY(form->LogsMemo->toPlainText().contains("можно продолжить"));
+      QTRY_VERIFY_WITH_TIMEOUT(form->CurrentScraper.expired(), 30000);
+    }
+    QDir folder(fixture.Path(""));
+    const QStringList results = folder.entryList({"data*.tab"});
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(folder.entryList({"data*.xlsx"}).size(), 1);
+    QCOMPARE(folder.entryList({"log*.txt"}).size(), 1);
+
+    fixture.exits.clear();
+    fixture.questions.clear();
+    const auto again = fixture.MakeForm();
+    again->show();
+    fixture.answers = {true};
+    again->StartButtonClick();
+    QCOMPARE(fixture.questions.size(), std::size_t{1});
+    const QString question = fixture.questions[0].Text;
+    QVERIFY2(question.contains("Файл результатов: " + results[0]), qPrintable(question));
+    QVERIFY2(question.contains("Собрано организаций: 0"), qPrintable(question));
+    QVERIFY2(question.contains("Осталось страниц: 2") || question.contains("Осталось страниц: 3"),
+             qPrintable(question));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        again->LogsMemo->toPlainText().contains(
+            "Продолжаем прерванную работу, данные дописываются в файл " + fixture.Path(results[0])),
+        10000);
+    CHECKED(EndRun(*again));
+    QCOMPARE(folder.entryList({"data*.tab"}).size(), 1);
+    QCOMPARE(folder.entryList({"log*.txt"}).size(), 2);
+
+    // Declined: a new run starts, the old run's files stay and it is not offered again.
+    fixture.answers = {false};
+    again->StartButtonClick();
+    QTRY_VERIFY_WITH_TIMEOUT(!again->StartButton->isEnabled(), 10000);
+    CHECKED(EndRun(*again));
+    QCOMPARE(folder.entryList({"data*.tab"}).size(), 2);
+    QCOMPARE(fixture.questions.size(), std::size_t{2});
+    const auto offered = mirava::engine::FindUnfinishedRun(fixture.Path("").toStdString());
+    QVERIFY(offered.has_value());
+    QVERIFY(QString::fromStdString(offered->ResultsFileName) != results[0]);
+    fixture.answers = {false};
+    again->close();
   }
 
   // A ticked proxy box with no proxy to use: no run, and a message that says why and what to do.

@@ -41,7 +41,10 @@ TEST_F(ScraperTest, StopBeforeTheFirstIterationFinishesOnAHeaderOnlyFile) {
       window.Log(),
       ElementsAre(Line("Начинаем работу по заданному списку"), Line("Начинаем работу..."),
                   Line("Данные будут записываться в файл " + ResultsPath()),
-                  Line("Останавливаем работу"), Line("Запускаем формирование файла Excel..."),
+                  Line("Останавливаем работу"),
+                  Line("Работа прервана, ее можно продолжить с места остановки: файл " +
+                       ResultsPath()),
+                  Line("Запускаем формирование файла Excel..."),
                   Line("Файл сформирован, в нем 1 строк"),
                   Line("Открываем файл с результатами " + WorkbookPath()),
                   Line("Работа завершена, лог записан в " + LogPath())));
