@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "analysis/text_encoding.h"
 #include "engine/platform/named_lock.h"
 #include "engine/scraper.h"
 #include "tests/support/fake_clock.h"
@@ -42,6 +43,12 @@ inline std::string ReadFileBytes(const std::string& path) {
   std::ostringstream bytes;
   bytes << file.rdbuf();
   return bytes.str();
+}
+
+// A run log as UTF-8: it is written in the system's code page (UTF-8 here, the ANSI code page on
+// Windows).
+inline std::string ReadLogAsUtf8(const std::string& path) {
+  return analysis::Utf16ToUtf8(analysis::DecodeSystemCodePage(ReadFileBytes(path)));
 }
 
 class ScraperTest : public ::testing::Test {
