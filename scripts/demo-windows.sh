@@ -11,6 +11,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+for tool in Xvfb xdotool import convert wine; do
+  command -v "$tool" >/dev/null || {
+    echo "$0: $tool is missing (apt-get install xvfb xdotool imagemagick wine)" >&2
+    exit 1
+  }
+done
 work="$PWD/build-windows/demo"
 if [ $# -ge 1 ]; then
   archive="$(realpath "$1")"

@@ -38,7 +38,7 @@ mkdir -p "$root" "$cache/sources" "$cache/logs"
 packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev
   wine wine64 qt6-base-dev-tools qt6-base-dev dpkg-dev cmake ninja-build make perl xz-utils
-  googletest nlohmann-json3-dev zip
+  googletest nlohmann-json3-dev zip python3
 )
 
 install_packages() {
