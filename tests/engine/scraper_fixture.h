@@ -62,8 +62,13 @@ class ScraperTest : public ::testing::Test {
     const std::string unique =
         std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
     folder_ = std::filesystem::temp_directory_path() / ("mirava-scraper-test-" + unique);
-    std::filesystem::create_directories(folder_);
     mutex_name_ = "MiravaParserMutex-test-" + unique;
+    // A killed earlier test process of the same id (wine hands out the same ones every run) may
+    // have left its files and its lock's last-request time behind: start from neither.
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+    std::filesystem::remove(engine::platform::NamedLockPath(mutex_name_), ignored);
+    std::filesystem::create_directories(folder_);
     mutex_names_.push_back(mutex_name_);
     window.SetLimit(1);
     window.SetInterval(0);
