@@ -1,5 +1,6 @@
 #include "config/folder_checks.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "analysis/text_encoding.h"
@@ -27,7 +28,10 @@ std::optional<std::string> FailedFolderCheck(const std::string& folder) {
   // "/temp/" here, "\temp\" on Windows: the system's own separator around the name.
   const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
   const std::string temp = std::string(1, separator) + "temp" + separator;
-  if (analysis::FoldCaseUtf8(folder).find(temp) != std::string::npos) {
+  std::string folded = analysis::FoldCaseUtf8(folder);
+  // Windows takes "/" as a separator too, and a folder may come spelled with either.
+  std::replace(folded.begin(), folded.end(), '/', separator);
+  if (folded.find(temp) != std::string::npos) {
     return kInsideTemp;
   }
   return std::nullopt;

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The Windows part of the tests: builds the Windows dependencies (cached, see
-# scripts/windows-deps.sh), cross-builds the core and its tests for x86-64 Windows into
-# build-windows/ and runs them under wine, headless, in a wine prefix of their own. Prints which
+# scripts/windows-deps.sh), cross-builds the core, the window program and their tests for x86-64
+# Windows into build-windows/ and runs them under wine, headless (the window's tests on Qt's
+# offscreen platform), in a wine prefix of their own. Prints which
 # tests are left out and why. Exits non-zero when a build or a test fails.
 #
 # Usage: scripts/test-windows.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/windows-deps.sh --no-qt
+scripts/windows-deps.sh
 
 build=build-windows
 cache=${MIRAVA_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mirava-windows}
@@ -18,12 +19,15 @@ if [ "$cache/x86_64/prefixes.cmake" -nt "$build/CMakeCache.txt" ]; then
 fi
 mkdir -p "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRAVA_WERROR=ON -DMIRAVA_BUILD_APP=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRAVA_WERROR=ON -DMIRAVA_BUILD_APP=ON \
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DMIRAVA_BUILD_BENCH=OFF -DMIRAVA_BUILD_TOOLS=OFF -DMIRAVA_BUILD_CLI=OFF >"$build/configure.log" 2>&1 || {
   cat "$build/configure.log"
   exit 1
 }
 cmake --build "$build"
+qt_prefix=$(sed -n 's/.*[";]\([^";]*\/qt-[0-9a-f]*\).*/\1/p' "$cache/x86_64/prefixes.cmake")
+scripts/windows-runtime.sh "$build/bin" "$qt_prefix" --with-test
 
 # Russian Windows: wine takes the ANSI code page (1251) from the locale's name, and its file
 # names' encoding from that locale's character set, so the locale must exist; it is generated
@@ -54,25 +58,56 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   }
 fi
 
-# Shared tests that state the Linux build's own behaviour, where Windows differs on purpose.
-declare -A excluded=(
-  [mirava_analysis_tests]="SystemCodePageTest.ReadsUtf8WhenWellFormedElseWindows1251"
+# Runs, each a program and a gtest filter: the shared tests that state the Linux build's own
+# behaviour, where Windows differs on purpose, are left out, and so are the tests whose runs now
+# and then do not end under wine (the list at the end says why).
+excluded_engine="LocalTimestamp.CLocaleGivesTheRussianNumericFormAndMidnightLeavesTheTimeOut"
+# Runs that now and then do not end under wine (so is the window's RunControlsTest, below).
+excluded_engine+=":ScraperPauseTest.*"
+excluded_engine+=":CrawlEndToEndTest.OneWorkerWritesTheSmallDirectoryByteForByte"
+runs=(
+  "mirava_windows_tests|*"
+  "mirava_analysis_tests|-SystemCodePageTest.ReadsUtf8WhenWellFormedElseWindows1251"
+  "mirava_output_tests|*"
+  "mirava_engine_tests|-$excluded_engine"
 )
 
 status=0
-for program in mirava_windows_tests mirava_analysis_tests mirava_output_tests mirava_engine_tests; do
-  log="$logs/$program.log"
-  filter=()
-  if [ -n "${excluded[$program]:-}" ]; then filter=(--gtest_filter="-${excluded[$program]}"); fi
+number=0
+for run in "${runs[@]}"; do
+  program=${run%%|*}
+  filter=${run#*|}
+  number=$((number + 1))
+  log="$logs/$program-$number.log"
   rc=0
-  run_wine 600 "$build/bin/$program.exe" "${filter[@]}" \
-    --gtest_output="xml:$logs/$program.xml" >"$log" 2>&1 || rc=$?
+  run_wine 600 "$build/bin/$program.exe" --gtest_filter="$filter" \
+    --gtest_output="xml:$logs/$program-$number.xml" >"$log" 2>&1 || rc=$?
   summary=$(grep -E '^\[  (PASSED|FAILED|SKIPPED) +\]|tests? from .* ran' "$log" | tr '\n' ' ')
   if [ $rc -eq 0 ]; then
-    echo "wine $program: ok: $summary"
+    echo "wine $program ($filter): ok: $summary"
   else
-    echo "wine $program: FAILED (exit $rc): $summary"
+    echo "wine $program ($filter): FAILED (exit $rc): $summary"
     grep -E '^\[  FAILED  \]|Failure|error' "$log" | head -n 40
+    status=1
+  fi
+done
+# The window's tests: one QtTest class per process, its results written to a file (QtTest's
+# output does not reach a redirected stdout under wine).
+classes=$(grep -ho 'MIRAVA_APP_TEST([A-Za-z]*)' tests/app/*.cpp | sed 's/.*(\(.*\))/\1/' | grep -vx CliCompareTest)
+# RunControlsTest is left out under wine (see the list at the end).
+for class in $classes; do
+  if [ "$class" = RunControlsTest ]; then continue; fi
+  result="$logs/app-$class.txt"
+  rm -f "$result"
+  rc=0
+  QT_QPA_PLATFORM=offscreen run_wine 300 "$build/bin/mirava_app_tests.exe" "$class" \
+    -o "$result,txt" >"$logs/app-$class.log" 2>&1 || rc=$?
+  summary=$(grep -E '^Totals:' "$result" 2>/dev/null || echo "no results")
+  if [ $rc -eq 0 ]; then
+    echo "wine mirava_app_tests $class: ok: $summary"
+  else
+    echo "wine mirava_app_tests $class: FAILED (exit $rc): $summary"
+    grep -A4 -E '^FAIL!' "$result" 2>/dev/null | head -n 40 || tail -n 20 "$logs/app-$class.log"
     status=1
   fi
 done
@@ -83,15 +118,20 @@ Left out under wine, for now:
   analysis: SystemCodePageTest.ReadsUtf8WhenWellFormedElseWindows1251 states the Linux build's
           code page (UTF-8 when writing); Windows writes the ANSI code page, which
           mirava_windows_tests checks.
-  engine: http_client, scraping_thread, scraper_fetch, proxy_mode and crawl_end_to_end tests talk
-          to the fake site, which is written on Linux sockets (no Winsock port yet); proxy_mode
-          also runs the Linux tinyproxy program; scraper, scraper_pause and demo_directory need
-          the same fake site.
+  engine: proxy_mode runs Debian's tinyproxy, a Linux program; the fake site itself runs on
+          Winsock here.
+  engine: LocalTimestamp.CLocale... sets the C library's locale, which the Linux build reads;
+          the Windows build takes the user's regional settings instead.
+  engine, window: ScraperPauseTest, CrawlEndToEndTest.OneWorkerWritesTheSmallDirectoryByteForByte
+          and the window's RunControlsTest: now and then a run does not end (or pause) within
+          the test's time under wine, while most runs pass (always on Linux). Not yet
+          explained; to be found before these run here (and checked on Windows).
   engine: platform, platform_named_lock, request_pacing and proxy_list tests use flock, fork,
           /proc, glibc's thread attributes and POSIX file calls; the Windows side of those
           facilities is covered by mirava_windows_tests instead.
   output: results_file and workbook_export tests use fork, setrlimit and POSIX file modes; the
           Windows file code is covered by mirava_windows_tests instead.
-  window: the Qt window and its tests are not in this run yet.
+  window: CliCompareTest compares the window's results file with the command-line program's,
+          which the Windows build does not make (the window is the Windows program).
 LEFT_OUT
 exit $status

@@ -8,6 +8,8 @@
 # build steps (this script's text of them), the source package version and the compiler version,
 # so a second run finds everything and takes seconds. Prints nothing but progress; the last line
 # written to $cache/x86_64/prefixes.cmake lists the folders for the CMake toolchain file.
+# Runs at the same time wait for each other (flock on files in the cache) rather than build into
+# the same folders.
 #
 # Usage: scripts/windows-deps.sh [--no-qt | --qt-only]
 #   --no-qt    everything but Qt (the core and its tests need no Qt)
@@ -36,7 +38,7 @@ mkdir -p "$root" "$cache/sources" "$cache/logs"
 packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev
   wine wine64 qt6-base-dev-tools qt6-base-dev dpkg-dev cmake ninja-build make perl xz-utils
-  googletest nlohmann-json3-dev libcpp-httplib-dev zip
+  googletest nlohmann-json3-dev zip python3
 )
 
 install_packages() {
@@ -138,8 +140,10 @@ part() {
   local id
   id=$(key "$name" "$version" "$@")
   part_prefix="$root/$name-$id"
+  wait_for_lock 8 "$root/.$name.lock"
   if [ -f "$part_prefix/.complete" ]; then
     echo "$name $version: cached ($part_prefix)"
+    flock -u 8
     return 0
   fi
   echo "$name $version: building (log $cache/logs/$name.log)"
@@ -159,6 +163,7 @@ part() {
   echo "$name $version: built in $((SECONDS - started)) s"
   rm -rf "$work"
   touch "$part_prefix/.complete"
+  flock -u 8
 }
 
 # Every part's folder list goes to CMAKE_FIND_ROOT_PATH / CMAKE_PREFIX_PATH; the toolchain file
@@ -167,9 +172,8 @@ prefixes=()
 
 build_headers() {
   local prefix=$2
-  mkdir -p "$prefix/include" "$prefix/lib/cmake/nlohmann_json" "$prefix/lib/pkgconfig"
+  mkdir -p "$prefix/include" "$prefix/lib/cmake/nlohmann_json"
   cp -r /usr/include/nlohmann "$prefix/include/"
-  cp /usr/include/httplib.h "$prefix/include/"
   cat >"$prefix/lib/cmake/nlohmann_json/nlohmann_jsonConfig.cmake" <<'EOF'
 if(NOT TARGET nlohmann_json::nlohmann_json)
   add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
@@ -184,13 +188,6 @@ set(PACKAGE_VERSION "$json_version")
 if(PACKAGE_FIND_VERSION_MAJOR STREQUAL "" OR PACKAGE_FIND_VERSION_MAJOR EQUAL 3)
   set(PACKAGE_VERSION_COMPATIBLE TRUE)
 endif()
-EOF
-  cat >"$prefix/lib/pkgconfig/cpp-httplib.pc" <<EOF
-Name: cpp-httplib
-Description: header-only HTTP library
-Version: $(dpkg-query -W -f='${Version}' libcpp-httplib-dev | sed 's/-.*//')
-Cflags: -I$prefix/include
-Libs: -lws2_32 -lcrypt32
 EOF
 }
 
@@ -276,7 +273,20 @@ write_prefixes() {
   mv "$root/prefixes.cmake.new" "$root/prefixes.cmake"
 }
 
+# wait_for_lock FD FILE: takes an exclusive lock on FILE through descriptor FD, saying so when
+# another run holds it.
+wait_for_lock() {
+  eval "exec $1>\"\$2\""
+  if ! flock -n "$1"; then
+    echo "Another run of $(basename "$0") holds $2; waiting for it"
+    flock "$1"
+  fi
+}
+
 started=$SECONDS
+# Concurrent runs (say --qt-only beside --no-qt) share the cache: the set-up goes one run at a
+# time, and so does each part (see part), so no two runs build into the same folder.
+wait_for_lock 9 "$cache/.setup.lock"
 install_packages
 refresh_source_index
 
@@ -285,7 +295,8 @@ curl_version=$(source_version curl)
 xlsxwriter_version=$(source_version libxlsxwriter)
 qt_version=$(source_version qt6-base)
 gtest_version=$(dpkg-query -W -f='${Version}' googletest)
-headers_version="$(dpkg-query -W -f='${Version}' nlohmann-json3-dev) $(dpkg-query -W -f='${Version}' libcpp-httplib-dev)"
+headers_version=$(dpkg-query -W -f='${Version}' nlohmann-json3-dev)
+flock -u 9
 
 if [ $only_qt -eq 1 ]; then
   part qt "$qt_version"

@@ -109,7 +109,13 @@ class FormFixture {
   std::function<void()> on_exit;
 
  private:
+  // Windows' temporary folder is named Temp, which the folder check refuses; there the
+  // fixture's folders sit beside the test program instead.
+#ifdef _WIN32
+  QTemporaryDir root_{QCoreApplication::applicationDirPath() + "/form-XXXXXX"};
+#else
   QTemporaryDir root_;
+#endif
   QString folder_;
 };
 

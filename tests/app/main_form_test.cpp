@@ -10,9 +10,11 @@
 #include <QTimer>
 #include <climits>
 
+#include "analysis/text_encoding.h"
 #include "app_test_main.h"
 #include "form_fixture.h"
 
+using mirava::analysis::EncodeSystemCodePage;
 using mirava::app::MessageIcon;
 using mirava::app::TMainForm;
 using mirava::testing::FormFixture;
@@ -471,7 +473,9 @@ class MainFormTest : public QObject {
     QCOMPARE(fixture.Read("settings.ini"),
              QByteArray("[Window]\r\nLeft=3\r\n\r\n[Settings]\r\nUseProxy=1\r\nThreads=12\r\n"
                         "Interval=7\r\n"));
-    QCOMPARE(fixture.Read("selection1.txt"), QByteArray("Москва\r\nОмск\r\nОмск\r\n"));
+    // The system's code page: UTF-8 here, the ANSI code page on Windows.
+    QCOMPARE(fixture.Read("selection1.txt"),
+             QByteArray::fromStdString(EncodeSystemCodePage(u"Москва\r\nОмск\r\nОмск\r\n")));
     QCOMPARE(fixture.Read("selection2.txt"), kBom + QByteArray("Бары     и пабы\r\nСуши\r\n"));
 
     // The next start shows the same selection, the widened name included.

@@ -9,10 +9,12 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "analysis/text_encoding.h"
 #include "app_test_main.h"
 #include "engine/run_continuation.h"
 #include "form_fixture.h"
 
+using mirava::analysis::DecodeSystemCodePage;
 using mirava::app::TMainForm;
 using mirava::testing::FormFixture;
 using mirava::testing::kStamp;
@@ -108,7 +110,9 @@ class RunControlsTest : public QObject {
     });
     QVERIFY(named != pane.end());
     const QStringList saved_lines(pane.begin(), named + 1);
-    QCOMPARE(QString::fromUtf8(fixture.Read(logs[0])), saved_lines.join("\r\n") + "\r\n");
+    // In the system's code page: UTF-8 here, the ANSI code page on Windows.
+    QCOMPARE(QString::fromStdU16String(DecodeSystemCodePage(fixture.Read(logs[0]).toStdString())),
+             saved_lines.join("\r\n") + "\r\n");
     // A finished run is left alone.
     const QString log = form->LogsMemo->toPlainText();
     form->PauseButtonClick();

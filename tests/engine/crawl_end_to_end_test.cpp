@@ -96,7 +96,7 @@ TEST_F(CrawlEndToEndTest, OneWorkerWritesTheSmallDirectoryByteForByte) {
   EXPECT_THAT(OpenedWorkbooks(), ElementsAre(WorkbookPath()));
   EXPECT_EQ(ReadFileBytes(WorkbookPath()).substr(0, 2), "PK");
   const std::string last_line = Line("Работа завершена, лог записан в " + LogPath()) + "\r\n";
-  const std::string log = ReadFileBytes(LogPath());
+  const std::string log = ReadLogAsUtf8(LogPath());
   ASSERT_GE(log.size(), last_line.size());
   EXPECT_EQ(log.substr(log.size() - last_line.size()), last_line);
   EXPECT_EQ(log.rfind(Line("Начинаем работу по заданному списку") + "\r\n", 0), 0u);

@@ -547,7 +547,9 @@ TEST(FailureTextTest, TheTableCoversTheCommonFailuresInRussian) {
   };
   const ErrnoRow errno_rows[] = {
       {ENOSPC, "Нет места на диске"},
+#ifdef EDQUOT  // not in every C library (mingw's has none)
       {EDQUOT, "Нет места на диске"},
+#endif
       {EROFS, "Папка доступна только для чтения"},
       {EACCES, "Нет прав доступа к файлу или папке"},
       {EPERM, "Нет прав доступа к файлу или папке"},

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "analysis/text_encoding.h"
 #include "engine/platform/named_lock.h"
 #include "engine/scraper.h"
 #include "tests/support/fake_clock.h"
@@ -44,6 +45,12 @@ inline std::string ReadFileBytes(const std::string& path) {
   return bytes.str();
 }
 
+// A run log as UTF-8: it is written in the system's code page (UTF-8 here, the ANSI code page on
+// Windows).
+inline std::string ReadLogAsUtf8(const std::string& path) {
+  return analysis::Utf16ToUtf8(analysis::DecodeSystemCodePage(ReadFileBytes(path)));
+}
+
 class ScraperTest : public ::testing::Test {
  protected:
   static constexpr const char* kStamp = "10.12.2026 12:00:00";
@@ -55,8 +62,13 @@ class ScraperTest : public ::testing::Test {
     const std::string unique =
         std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
     folder_ = std::filesystem::temp_directory_path() / ("mirava-scraper-test-" + unique);
-    std::filesystem::create_directories(folder_);
     mutex_name_ = "MiravaParserMutex-test-" + unique;
+    // A killed earlier test process of the same id (wine hands out the same ones every run) may
+    // have left its files and its lock's last-request time behind: start from neither.
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+    std::filesystem::remove(engine::platform::NamedLockPath(mutex_name_), ignored);
+    std::filesystem::create_directories(folder_);
     mutex_names_.push_back(mutex_name_);
     window.SetLimit(1);
     window.SetInterval(0);

@@ -52,7 +52,7 @@ TEST_F(ScraperTest, StopBeforeTheFirstIterationFinishesOnAHeaderOnlyFile) {
   EXPECT_TRUE(std::filesystem::exists(WorkbookPath()));
   EXPECT_THAT(OpenedWorkbooks(), ElementsAre(WorkbookPath()));
   // The saved log ends with the line that names it.
-  EXPECT_THAT(ReadFileBytes(LogPath()),
+  EXPECT_THAT(ReadLogAsUtf8(LogPath()),
               ::testing::EndsWith("Работа завершена, лог записан в " + LogPath() + "\r\n"));
   EXPECT_EQ(window.ProgressHint(), "0 из 1, осталось 1");
   EXPECT_TRUE(window.StartEnabled());
@@ -85,7 +85,7 @@ TEST_F(ScraperTest, EarlierRunsFilesAreNeverReplacedTheNextFreeNumbersAreTaken) 
   EXPECT_EQ(CountLines("Данные будут записываться в файл " + free_results), 1);
   EXPECT_EQ(ReadFileBytes(free_results), HeaderOnlyFile());
   EXPECT_THAT(OpenedWorkbooks(), ElementsAre(free_workbook));
-  EXPECT_THAT(ReadFileBytes(free_log),
+  EXPECT_THAT(ReadLogAsUtf8(free_log),
               ::testing::EndsWith("Работа завершена, лог записан в " + free_log + "\r\n"));
 }
 

@@ -7,10 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -34,6 +36,9 @@ class WorkerTest : public ::testing::Test {
     static std::atomic<int> counter{0};
     lock_path_ = "/tmp/mirava-worker-test-" + std::to_string(getpid()) + "-" +
                  std::to_string(counter++) + ".lock";
+    // Not a killed earlier process's lock, with its last-request time.
+    std::error_code ignored;
+    std::filesystem::remove(lock_path_, ignored);
     engine::InitHttpGlobally();
     auto services = std::make_shared<engine::WorkerServices>();
     services->Clock = clock_;

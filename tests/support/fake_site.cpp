@@ -1,15 +1,8 @@
 #include "tests/support/fake_site.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -21,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "tests/support/fake_site_socket.h"
 #include "tests/support/test_certificates.h"
 
 namespace mirava::testing {
@@ -52,10 +46,6 @@ std::string Compress(std::string_view data, int window_bits) {
     throw std::runtime_error("deflate");
   }
   return out;
-}
-
-void ThrowSystemError(const char* what) {
-  throw std::system_error(errno, std::generic_category(), what);
 }
 
 }  // namespace
@@ -159,7 +149,7 @@ struct FakeSite::TlsContext {
 
 // One accepted connection and the thread that serves it.
 struct FakeSite::Connection {
-  int fd = -1;
+  site_socket::Socket fd = site_socket::kNoSocket;
   int number = 0;
   SSL* ssl = nullptr;
   std::thread thread;
@@ -173,8 +163,8 @@ struct FakeSite::Connection {
     if (ssl != nullptr) {
       SSL_free(ssl);
     }
-    if (fd >= 0) {
-      close(fd);
+    if (fd != site_socket::kNoSocket) {
+      site_socket::Close(fd);
     }
   }
 
@@ -184,13 +174,7 @@ struct FakeSite::Connection {
       const int read = SSL_read(ssl, buffer, static_cast<int>(size));
       return read > 0 ? static_cast<std::size_t>(read) : 0;
     }
-    for (;;) {
-      const ssize_t read = recv(fd, buffer, size, 0);
-      if (read < 0 && errno == EINTR) {
-        continue;
-      }
-      return read > 0 ? static_cast<std::size_t>(read) : 0;
-    }
+    return site_socket::Receive(fd, buffer, size);
   }
 
   bool Write(std::string_view data) {
@@ -203,14 +187,10 @@ struct FakeSite::Connection {
         }
         written = static_cast<std::size_t>(result);
       } else {
-        const ssize_t result = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-        if (result < 0 && errno == EINTR) {
-          continue;
-        }
-        if (result <= 0) {
+        written = site_socket::Send(fd, data.data(), data.size());
+        if (written == 0) {
           return false;
         }
-        written = static_cast<std::size_t>(result);
       }
       data.remove_prefix(written);
     }
@@ -221,7 +201,7 @@ struct FakeSite::Connection {
     if (ssl != nullptr) {
       SSL_shutdown(ssl);
     }
-    shutdown(fd, SHUT_RDWR);
+    site_socket::ShutDown(fd);
   }
 };
 
@@ -260,11 +240,10 @@ FakeSite::~FakeSite() {
     std::lock_guard<std::mutex> guard(mutex_);
     stopping_ = true;
     for (auto& connection : open_) {
-      shutdown(connection->fd, SHUT_RDWR);
+      site_socket::ShutDown(connection->fd);
     }
   }
-  const char wake = 'x';
-  [[maybe_unused]] const ssize_t ignored = write(wake_pipe_[1], &wake, 1);
+  listener_->Wake();
   if (acceptor_.joinable()) {
     acceptor_.join();
   }
@@ -275,36 +254,11 @@ FakeSite::~FakeSite() {
     open.swap(open_);
   }
   open.clear();
-  close(listen_fd_);
-  close(wake_pipe_[0]);
-  close(wake_pipe_[1]);
 }
 
 void FakeSite::Listen(int port) {
-  // A client that goes away while the site writes must not end the test process.
-  signal(SIGPIPE, SIG_IGN);
-  if (pipe2(wake_pipe_, O_CLOEXEC) != 0) {
-    ThrowSystemError("pipe");
-  }
-  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listen_fd_ < 0) {
-    ThrowSystemError("socket");
-  }
-  const int on = 1;
-  setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ThrowSystemError("bind");
-  }
-  if (listen(listen_fd_, 1024) != 0) {
-    ThrowSystemError("listen");
-  }
-  socklen_t length = sizeof address;
-  getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+  listener_ = std::make_unique<site_socket::Listener>(port);
+  port_ = listener_->Port();
   fallback_ = FakeResponse::Error(404);
   acceptor_ = std::thread([this] { AcceptLoop(); });
 }
@@ -314,19 +268,9 @@ std::string FakeSite::Origin() const {
 }
 
 void FakeSite::AcceptLoop() {
-  for (;;) {
-    pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return;
-    }
-    if ((fds[1].revents & POLLIN) != 0) {
-      return;
-    }
-    const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
+  while (listener_->WaitForConnection()) {
+    const site_socket::Socket fd = listener_->Accept();
+    if (fd == site_socket::kNoSocket) {
       continue;
     }
     auto connection = std::make_unique<Connection>();
@@ -354,7 +298,7 @@ void FakeSite::AcceptLoop() {
   }
 }
 
-bool FakeSite::WaitQuietly(int fd, std::chrono::milliseconds duration) {
+bool FakeSite::WaitQuietly(std::intptr_t fd, std::chrono::milliseconds duration) {
   // Returns false when the peer went away or the site stops before the time is up.
   const auto end = std::chrono::steady_clock::now() + duration;
   for (;;) {
@@ -363,10 +307,9 @@ bool FakeSite::WaitQuietly(int fd, std::chrono::milliseconds duration) {
     if (left.count() <= 0) {
       return true;
     }
-    // The site's destructor shuts the socket down, which wakes this poll as well.
-    pollfd watched{fd, POLLRDHUP, 0};
-    const int ready = poll(&watched, 1, static_cast<int>(std::min<long>(left.count(), 1000)));
-    if (ready > 0 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+    // The site's destructor shuts the socket down, which ends this wait as well.
+    if (site_socket::PeerHangsUpWithin(
+            fd, std::min(left, std::chrono::milliseconds(1000)))) {
       return false;
     }
     std::lock_guard<std::mutex> guard(mutex_);
@@ -379,7 +322,7 @@ bool FakeSite::WaitQuietly(int fd, std::chrono::milliseconds duration) {
 void FakeSite::ServeConnection(Connection& connection) {
   if (tls_) {
     connection.ssl = SSL_new(tls_->context);
-    SSL_set_fd(connection.ssl, connection.fd);
+    SSL_set_fd(connection.ssl, static_cast<int>(connection.fd));
     if (SSL_accept(connection.ssl) != 1) {
       ERR_clear_error();
       return;

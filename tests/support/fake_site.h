@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,6 +20,9 @@
 namespace mirava::testing {
 
 struct TestCertificates;
+namespace site_socket {
+class Listener;
+}
 
 struct RecordedRequest {
   int Number = 0;      // 1 for the first request the server received
@@ -104,12 +108,11 @@ class FakeSite {
   void AcceptLoop();
   void ServeConnection(Connection& connection);
   FakeResponse Choose(const RecordedRequest& request);
-  bool WaitQuietly(int fd, std::chrono::milliseconds duration);
+  bool WaitQuietly(std::intptr_t fd, std::chrono::milliseconds duration);
 
   struct TlsContext;
   std::unique_ptr<TlsContext> tls_;
-  int listen_fd_ = -1;
-  int wake_pipe_[2] = {-1, -1};
+  std::unique_ptr<site_socket::Listener> listener_;
   int port_ = 0;
 
   mutable std::mutex mutex_;

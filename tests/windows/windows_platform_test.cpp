@@ -19,6 +19,7 @@
 #include <openssl/x509_vfy.h>
 
 #include "analysis/text_encoding.h"
+#include "config/folder_checks.h"
 #include "engine/http_client.h"
 #include "engine/platform/clock.h"
 #include "engine/platform/exe_folder.h"
@@ -93,6 +94,23 @@ TEST(WindowsExecutableFolderTest, IsTheProgramsFolderEvenWithCyrillicLetters) {
   const std::string report = folder.File(L"папка.txt");
   ASSERT_EQ(testing::RunChild(copy, {"--print-exe-folder", report}), 0);
   EXPECT_EQ(ReadBytes(report), Utf8(folder.Path().wstring()) + "\\");
+}
+
+// Either separator spells a folder on Windows; only a whole folder named Temp counts.
+TEST(WindowsFolderCheckTest, TemporaryFolderWithEitherSeparator) {
+  const struct {
+    const char* folder;
+    bool flagged;
+  } cases[] = {
+      {"C:\\Users\\Иван\\AppData\\Local\\Temp\\", true},
+      {"C:/Users/Иван/AppData/Local/TEMP/x/", true},
+      {"C:\\Users/Иван\\temp/", true},
+      {"C:\\Temperature\\", false},
+      {"D:\\Парсер\\", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(config::FailedFolderCheck(c.folder).has_value(), c.flagged) << c.folder;
+  }
 }
 
 TEST(WindowsNamedLockTest, LockFileLivesInTheUsersTemporaryFolder) {
