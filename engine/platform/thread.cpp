@@ -3,8 +3,9 @@
 #include <pthread.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <memory>
-#include <semaphore>
+#include <mutex>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -13,11 +14,33 @@ namespace mirava::engine::platform {
 
 namespace {
 
+// Released once Start has recorded the thread, so a body that destroys its own Thread (an
+// object that frees itself) never races with Start. A mutex and a condition variable rather than
+// std::binary_semaphore: the Windows build's C++ library can miss a semaphore's release where
+// the system has no futex, and the new thread then waits for ever.
+class StartGate {
+ public:
+  void Open() {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      open_ = true;
+    }
+    opened_.notify_one();
+  }
+  void WaitUntilOpen() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    opened_.wait(lock, [this] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
 struct StartBlock {
   std::function<void()> body;
-  // Released once Start has recorded the thread, so a body that destroys its own Thread (an
-  // object that frees itself) never races with Start.
-  std::binary_semaphore recorded{0};
+  StartGate recorded;
 };
 
 // An exception that escapes a thread body ends the program, as with std::thread.
@@ -26,9 +49,17 @@ void RunBody(std::function<void()>& body) noexcept {
 }
 
 extern "C" void* ThreadEntry(void* argument) {
-  std::unique_ptr<StartBlock> block(static_cast<StartBlock*>(argument));
-  block->recorded.acquire();
-  RunBody(block->body);
+  std::shared_ptr<StartBlock> block;
+  {
+    std::unique_ptr<std::shared_ptr<StartBlock>> handed(
+        static_cast<std::shared_ptr<StartBlock>*>(argument));
+    block = std::move(*handed);
+  }
+  block->recorded.WaitUntilOpen();
+  // The body is this thread's alone; the block goes when Start has let go of it as well.
+  std::function<void()> body = std::move(block->body);
+  block.reset();
+  RunBody(body);
   return nullptr;
 }
 
@@ -67,18 +98,21 @@ void Thread::Start(std::function<void()> body, std::size_t stack_size) {
     pthread_attr_destroy(&attributes);
     throw std::system_error(error, std::generic_category(), "pthread_attr_setstacksize");
   }
-  auto block = std::make_unique<StartBlock>();
+  // Shared by both threads, so opening the gate never touches a block the new thread has freed.
+  auto block = std::make_shared<StartBlock>();
   block->body = std::move(body);
+  auto handed = std::make_unique<std::shared_ptr<StartBlock>>(block);
   pthread_t handle{};
-  error = pthread_create(&handle, &attributes, ThreadEntry, block.get());
+  error = pthread_create(&handle, &attributes, ThreadEntry, handed.get());
   pthread_attr_destroy(&attributes);
   if (error != 0) {
     throw std::system_error(error, std::generic_category(), "pthread_create");
   }
+  handed.release();  // the new thread's now
   handle_ = static_cast<std::uint64_t>(handle);
   started_ = true;
-  // The new thread owns the block from here on and may free this Thread at once.
-  block.release()->recorded.release();
+  // From here on the new thread may free this Thread at once.
+  block->recorded.Open();
 }
 
 void Thread::Join() {
