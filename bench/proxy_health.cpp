@@ -23,6 +23,7 @@
 #include "engine/http_client.h"
 #include "engine/platform/clock.h"
 #include "engine/platform/named_lock.h"
+#include "bench/timed_run.h"
 #include "engine/scraper.h"
 #include "tests/support/dead_proxies.h"
 #include "tests/support/fake_directory.h"
@@ -89,26 +90,6 @@ void BM_OneRequestThrough(benchmark::State& state) {
   }
 }
 
-// Counts the pages fetched and notes when the outcome line arrives.
-class OutcomeClock final : public engine::IRunEvents {
- public:
-  void BusyChanged(bool) override {}
-  void LogLine(const std::string& line) override {
-    if (line.find("Сбор данных завершен") != std::string::npos) {
-      outcome_at_ = std::chrono::steady_clock::now();
-    }
-  }
-  void ProgressChanged(const engine::RunProgress& progress) override { rows_ = progress.Rows; }
-  void AutoPauseArmed(std::chrono::milliseconds) override {}
-  void RunEnded(engine::RunOutcome, const std::string&) override {}
-  std::chrono::steady_clock::time_point OutcomeAt() const { return outcome_at_; }
-  long long Rows() const { return rows_; }
-
- private:
-  std::chrono::steady_clock::time_point outcome_at_{};
-  long long rows_ = 0;
-};
-
 void BM_DemoRunWithFourDeadOfTen(benchmark::State& state) {
   const bool set_aside = state.range(0) != 0;
   state.SetLabel(set_aside ? "dead entries set aside" : "every entry keeps its turn");
@@ -172,19 +153,9 @@ void BM_DemoRunWithFourDeadOfTen(benchmark::State& state) {
   environment.Fetch.ReadTimeout = std::chrono::milliseconds(g_timeout_ms);
 
   for (auto _ : state) {
-    auto log = std::make_shared<OutcomeClock>();
-    environment.Events = log;
-    std::weak_ptr<engine::TScraper> run;
-    const auto started = std::chrono::steady_clock::now();
-    {
-      std::shared_ptr<engine::TScraper> scraper = engine::TScraper::Create(environment, request);
-      scraper->Start();
-      run = scraper;
-    }
-    while (!run.expired()) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    const double seconds = std::chrono::duration<double>(log->OutcomeAt() - started).count();
+    const bench::TimedRun timed = bench::RunToEnd(environment, request);
+    const auto& log = timed.Events;
+    const double seconds = timed.Seconds;
     state.SetIterationTime(seconds);
     state.counters["rows"] = static_cast<double>(log->Rows());
     if (log->Rows() != static_cast<long long>(directory.Organizations().size())) {

@@ -22,6 +22,7 @@
 
 #include "engine/platform/clock.h"
 #include "engine/platform/named_lock.h"
+#include "bench/timed_run.h"
 #include "engine/scraper.h"
 #include "tests/support/fake_site.h"
 #include "tests/support/site_pages.h"
@@ -35,30 +36,6 @@ constexpr int kCategories = 20;
 constexpr double kCeilingPagesPerSecond = 10.0;  // one start per 50 ms + 50 ms of sleep
 
 int g_pages = 200;
-
-// The run's events: counts the fetched pages and notes when the outcome line arrives. Called
-// one event at a time; read once the run is gone.
-class OutcomeClock final : public engine::IRunEvents {
- public:
-  void BusyChanged(bool) override {}
-  void LogLine(const std::string& line) override {
-    if (line.find(": успешно") != std::string::npos) {
-      ++fetched_;
-    }
-    if (line.find("Сбор данных завершен") != std::string::npos) {
-      outcome_at_ = std::chrono::steady_clock::now();
-    }
-  }
-  void ProgressChanged(const engine::RunProgress&) override {}
-  void AutoPauseArmed(std::chrono::milliseconds) override {}
-  void RunEnded(engine::RunOutcome, const std::string&) override {}
-  std::chrono::steady_clock::time_point OutcomeAt() const { return outcome_at_; }
-  int Fetched() const { return fetched_; }
-
- private:
-  std::chrono::steady_clock::time_point outcome_at_{};
-  int fetched_ = 0;
-};
 
 void BM_RunThroughput(benchmark::State& state) {
   const int pages = static_cast<int>(state.range(0));
@@ -101,20 +78,9 @@ void BM_RunThroughput(benchmark::State& state) {
   environment.OpenWorkbook = [](const std::string&) {};
 
   for (auto _ : state) {
-    auto log = std::make_shared<OutcomeClock>();
-    environment.Events = log;
-    std::weak_ptr<engine::TScraper> run;
-    const auto started = std::chrono::steady_clock::now();
-    {
-      std::shared_ptr<engine::TScraper> scraper = engine::TScraper::Create(environment, request);
-      scraper->Start();
-      run = scraper;
-    }
-    while (!run.expired()) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    // The crawl is over when its outcome line appears; the export after it is not timed.
-    const double seconds = std::chrono::duration<double>(log->OutcomeAt() - started).count();
+    const bench::TimedRun timed = bench::RunToEnd(environment, request);
+    const auto& log = timed.Events;
+    const double seconds = timed.Seconds;
     state.SetIterationTime(seconds);
     const int harvested = log->Fetched();
     state.counters["pages"] = harvested;

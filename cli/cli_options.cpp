@@ -261,6 +261,16 @@ std::optional<UsageError> ProxyProblem(const CliOptions& options, const std::str
   return std::nullopt;
 }
 
+// What a new run and a continued one take alike from the command line.
+void ApplyRunSettings(const CliOptions& options, const std::string& folder,
+                      engine::RunRequest& request) {
+  request.ThreadsLimit = options.Threads;
+  request.UseProxy = options.UseProxy;
+  request.IntervalSec =
+      options.IntervalSec.value_or(options.UseProxy ? kProxyIntervalSec : kDirectIntervalSec);
+  request.Folder = folder;
+}
+
 }  // namespace
 
 std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& options,
@@ -272,11 +282,7 @@ std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& op
       return *problem;
     }
     engine::RunRequest request;
-    request.ThreadsLimit = options.Threads;
-    request.UseProxy = options.UseProxy;
-    request.IntervalSec =
-        options.IntervalSec.value_or(options.UseProxy ? kProxyIntervalSec : kDirectIntervalSec);
-    request.Folder = folder;
+    ApplyRunSettings(options, folder, request);
     return request;
   }
   const auto cities = ReadList(folder, config::kCitiesFileName, false, warnings);
@@ -305,11 +311,7 @@ std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& op
   if (auto problem = ProxyProblem(options, folder)) {
     return *problem;
   }
-  request.ThreadsLimit = options.Threads;
-  request.UseProxy = options.UseProxy;
-  request.IntervalSec =
-      options.IntervalSec.value_or(options.UseProxy ? kProxyIntervalSec : kDirectIntervalSec);
-  request.Folder = folder;
+  ApplyRunSettings(options, folder, request);
   return request;
 }
 

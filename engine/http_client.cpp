@@ -82,11 +82,35 @@ void InitHttpGlobally() {
   });
 }
 
+namespace {
+
+// The codes of a TLS handshake or certificate that failed.
+bool IsTlsFailure(int curl_code) {
+  switch (static_cast<CURLcode>(curl_code)) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 std::optional<output::Failure> FailureOfCurlCode(int curl_code, bool through_proxy,
                                                  long proxy_status) {
   using output::Failure;
   if (through_proxy && proxy_status == 407) {
     return Failure::ProxyCredentials;
+  }
+  if (IsTlsFailure(curl_code)) {
+    return Failure::TlsFailed;
   }
   switch (static_cast<CURLcode>(curl_code)) {
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -99,15 +123,6 @@ std::optional<output::Failure> FailureOfCurlCode(int curl_code, bool through_pro
       return Failure::ProxyFailed;
     case CURLE_OPERATION_TIMEDOUT:
       return Failure::TimedOut;
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-      return Failure::TlsFailed;
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL:
       return Failure::BadAddress;
@@ -123,6 +138,9 @@ FailureKind FailureKindOfCurlCode(int curl_code, bool through_proxy, long proxy_
     return proxy_status == 401 || proxy_status == 407 ? FailureKind::ProxyCredentials
                                                       : FailureKind::ProxyStatus;
   }
+  if (IsTlsFailure(curl_code)) {
+    return FailureKind::TlsFailed;
+  }
   switch (static_cast<CURLcode>(curl_code)) {
     case CURLE_OK:
       return FailureKind::None;
@@ -136,15 +154,6 @@ FailureKind FailureKindOfCurlCode(int curl_code, bool through_proxy, long proxy_
       return FailureKind::ClosedWithoutResponse;
     case CURLE_FILESIZE_EXCEEDED:
       return FailureKind::BodyTooLarge;
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-      return FailureKind::TlsFailed;
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_ABORTED_BY_CALLBACK:
       return response_began ? FailureKind::ClosedDuringResponse
