@@ -147,6 +147,9 @@ TEST(ThreadTest, ReportsWhatTheSystemRefusesAndMisuse) {
   twice.Join();
   EXPECT_TRUE(ran);
 
+#if !defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer's runtime now and then aborts on the later join of a thread that tried to
+  // join itself; the other builds check it.
   std::atomic<int> own_join_error{0};
   Thread self_joining;
   self_joining.Start([&] {
@@ -158,6 +161,7 @@ TEST(ThreadTest, ReportsWhatTheSystemRefusesAndMisuse) {
   });
   self_joining.Join();
   EXPECT_EQ(own_join_error, EDEADLK);
+#endif
 }
 
 TEST(ThreadTest, DestructionWaitsForTheBody) {
