@@ -97,7 +97,13 @@ TEST(ListFiles, MistakesAreSkippedByLineNumber) {
 
 TEST(Selection, EncodesSelectionFiles) {
   const Names names{u"Барнаул", u"Омск"};
+  // The city selection is in the system's code page: Windows-1251 on a Russian Windows, where the
+  // Windows tests run.
+#ifdef _WIN32
+  EXPECT_EQ(EncodeCitySelection(names), "\xC1\xE0\xF0\xED\xE0\xF3\xEB\r\n\xCE\xEC\xF1\xEA\r\n");
+#else
   EXPECT_EQ(EncodeCitySelection(names), "Барнаул\r\nОмск\r\n");
+#endif
   EXPECT_EQ(EncodeCategorySelection(names), "\xEF\xBB\xBFБарнаул\r\nОмск\r\n");
   EXPECT_EQ(EncodeCitySelection({}), "");
   EXPECT_EQ(EncodeCategorySelection({}), "\xEF\xBB\xBF");
