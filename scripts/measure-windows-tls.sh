@@ -18,6 +18,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 workers=${1:-1000}
 
+for tool in openssl python3 zip; do
+  if ! command -v $tool >/dev/null; then
+    echo "$0 needs the $tool command (Debian package $tool)" >&2
+    exit 1
+  fi
+done
 scripts/windows-deps.sh --no-qt
 cache=${MIRAVA_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mirava-windows}
 root=$cache/x86_64
