@@ -1,8 +1,10 @@
 #include <QApplication>
 #include <QString>
 #include <memory>
+#include <string>
 
 #include "app/main_form.h"
+#include "app/startup_check.h"
 #include "engine/http_client.h"
 #include "engine/platform/clock.h"
 #include "engine/platform/exe_folder.h"
@@ -13,13 +15,18 @@ int main(int argc, char* argv[]) {
   // Before any thread exists: the HTTP library's global set-up is not thread-safe.
   mirava::engine::InitHttpGlobally();
 
+  const std::string folder = mirava::engine::platform::ExecutableFolder();
+  if (!mirava::app::PassesStartupFolderCheck(folder)) {
+    return 1;
+  }
+
   QApplication application(argc, argv);
   const QString title = QStringLiteral("Парсер организаций Mirava");
   QApplication::setApplicationName(title);
   QApplication::setApplicationDisplayName(title);
 
   mirava::app::MainFormEnvironment environment;
-  environment.Folder = mirava::engine::platform::ExecutableFolder();
+  environment.Folder = folder;
   environment.Run.Clock = mirava::engine::platform::MakeSystemClock();
   environment.Run.Pacing = std::make_shared<mirava::engine::PacingState>();
   environment.Run.Rotation = std::make_shared<mirava::engine::ProxyRotation>();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <system_error>
 
 #include "analysis/text_encoding.h"
 
@@ -19,9 +20,16 @@ constexpr const char* kInsideTemp =
     "папку. Это можно сделать, кликнув правой кнопкой мыши на архиве и выбрав пункт меню "
     "\"Извлечь все\"";
 
+constexpr const char* kFilesMissing =
+    "Программа не обнаружила необходимые для работы файлы!\r\nВероятно, Вы запустили программу "
+    "изнутри архива!\r\nДля корректной работы программы извлеките файлы программы из архива в "
+    "отдельную папку. Это можно сделать, кликнув правой кнопкой мыши на архиве и выбрав пункт "
+    "меню \"Извлечь все\"";
+
 }  // namespace
 
-std::optional<std::string> FailedFolderCheck(const std::string& folder) {
+std::optional<std::string> FailedFolderCheck(const std::string& folder,
+                                             bool companion_files_present) {
   if (folder.find("Rar$") != std::string::npos) {
     return kInsideArchive;
   }
@@ -34,7 +42,25 @@ std::optional<std::string> FailedFolderCheck(const std::string& folder) {
   if (folded.find(temp) != std::string::npos) {
     return kInsideTemp;
   }
+  if (!companion_files_present) {
+    return kFilesMissing;
+  }
   return std::nullopt;
+}
+
+std::optional<std::string> FailedStartupCheck(const std::string& folder) {
+  const std::string companion = folder + kStartupCompanionFile;
+  if (companion == folder) {
+    return std::nullopt;
+  }
+  // A UTF-8 path, whatever the system's code page.
+  std::error_code error;
+  const bool present =
+      std::filesystem::exists(std::u8string(companion.begin(), companion.end()), error);
+  if (present || error) {
+    return std::nullopt;
+  }
+  return FailedFolderCheck(folder, /*companion_files_present=*/false);
 }
 
 }  // namespace mirava::config

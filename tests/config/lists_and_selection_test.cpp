@@ -175,18 +175,25 @@ struct FolderCase {
   const char* Name;
   std::string Folder;
   int Failed;  // 0: passes
+  bool CompanionFilesPresent = true;
 };
 
 class ChecksTheProgramFolder : public ::testing::TestWithParam<FolderCase> {};
 
 TEST_P(ChecksTheProgramFolder, FirstFailingCheck) {
-  const auto message = FailedFolderCheck(GetParam().Folder);
+  const auto message = FailedFolderCheck(GetParam().Folder, GetParam().CompanionFilesPresent);
   ASSERT_EQ(message.has_value(), GetParam().Failed != 0);
   if (GetParam().Failed == 1) {
     EXPECT_TRUE(message->starts_with("Вы запустили программу изнутри архива!\r\nДля корректной"));
   } else if (GetParam().Failed == 2) {
     EXPECT_TRUE(message->starts_with("Программа запущена из временной папки!\r\nСкорее всего"));
     EXPECT_TRUE(message->ends_with("пункт меню \"Извлечь все\""));
+  } else if (GetParam().Failed == 3) {
+    EXPECT_EQ(*message,
+              "Программа не обнаружила необходимые для работы файлы!\r\nВероятно, Вы запустили "
+              "программу изнутри архива!\r\nДля корректной работы программы извлеките файлы "
+              "программы из архива в отдельную папку. Это можно сделать, кликнув правой кнопкой "
+              "мыши на архиве и выбрав пункт меню \"Извлечь все\"");
   }
 }
 
@@ -198,7 +205,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FolderCase{"Temp", "/home/op/Temp/x/", 2},
                       FolderCase{"temp", "/home/op/temp/", 2}, FolderCase{"TEMP", "/TEMP/", 2},
                       FolderCase{"Temp_inside_a_name_passes", "/home/op/Temporary/", 0},
-                      FolderCase{"first_failing_check_wins", "/Temp/Rar$1/", 1}),
+                      FolderCase{"first_failing_check_wins", "/Temp/Rar$1/", 1},
+                      FolderCase{"companion_files_missing", "/home/op/parser/", 3, false},
+                      FolderCase{"archive_before_missing_files", "/tmp/Rar$EXa0.1/", 1, false},
+                      FolderCase{"temp_before_missing_files", "/home/op/Temp/", 2, false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace

@@ -113,6 +113,33 @@ TEST(WindowsFolderCheckTest, TemporaryFolderWithEitherSeparator) {
   }
 }
 
+// Without Qt's platform plugin beside it the program says so before Qt starts. The folder sits
+// beside this test program: one under the user's temporary folder would trip the Temp check.
+TEST(WindowsFolderCheckTest, StartupCheckWantsThePlatformPluginBesideTheProgram) {
+  const std::string own_folder = engine::platform::ExecutableFolder();
+  if (config::FailedFolderCheck(own_folder)) {
+    GTEST_SKIP() << "the test program itself runs from a folder the checks refuse: " << own_folder;
+  }
+  const std::filesystem::path folder =
+      std::filesystem::path(Wide(own_folder)) /
+      (L"Папка оператора " + std::to_wstring(GetCurrentProcessId()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / L"platforms");
+  const std::string utf8_folder = Utf8(folder.wstring()) + "\\";
+
+  const auto missing = config::FailedStartupCheck(utf8_folder);
+  ASSERT_TRUE(missing.has_value());
+  EXPECT_TRUE(missing->starts_with("Программа не обнаружила необходимые для работы файлы!\r\n"));
+  // Checks 1 and 2 still come first.
+  const auto inside_archive = config::FailedStartupCheck(utf8_folder + "Rar$EXa0.1\\");
+  ASSERT_TRUE(inside_archive.has_value());
+  EXPECT_TRUE(inside_archive->starts_with("Вы запустили программу изнутри архива!"));
+
+  std::ofstream(folder / L"platforms" / L"qwindows.dll") << "plugin";
+  EXPECT_FALSE(config::FailedStartupCheck(utf8_folder).has_value());
+  std::filesystem::remove_all(folder);
+}
+
 TEST(WindowsNamedLockTest, LockFileLivesInTheUsersTemporaryFolder) {
   const std::string path = engine::platform::NamedLockPath("MiravaParserMutex");
   wchar_t temp[MAX_PATH + 1];
