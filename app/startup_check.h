@@ -1,5 +1,8 @@
 #pragma once
-// The folder check that must come before Qt starts (see config::FailedStartupCheck).
+// The folder check that must come before Qt starts. On Windows, Qt loads its platform plugin
+// (platforms\qwindows.dll beside mirava.exe) only once the program runs, and without it ends the
+// program with an English message of its own before the window, and the window's folder checks,
+// can show; the libraries the program links are asked for by the system's loader itself.
 #include <string>
 
 namespace mirava::app {

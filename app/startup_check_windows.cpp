@@ -9,7 +9,8 @@
 namespace mirava::app {
 
 bool PassesStartupFolderCheck(const std::string& folder) {
-  const std::optional<std::string> failure = config::FailedStartupCheck(folder);
+  const std::optional<std::string> failure =
+      config::FailedStartupCheck(folder, "platforms\\qwindows.dll");
   if (!failure) {
     return true;
   }

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/curl_handle_profile.h"
 #include "engine/http_client.h"
 #include "engine/platform/thread.h"
 #include "tests/support/fake_site.h"
@@ -133,24 +134,11 @@ pid_t StartServer(int& port, int& arrivals_fd, int& control_fd) {
   return pid;
 }
 
-size_t Discard(char*, size_t size, size_t count, void*) {
-  return size * count;
-}
-
 // What a handle does without the shared store: libcurl loads the CA file into every new TLS
 // context.
 void NaiveFetch(const std::string& url, const std::string& ca_file) {
-  CURL* easy = curl_easy_init();
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(
-      easy, CURLOPT_SSLVERSION,
-      static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+  CURL* easy = mirava::bench::NewProfiledHandle(url);
   curl_easy_setopt(easy, CURLOPT_CAINFO, ca_file.c_str());
-  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
-  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Discard);
   curl_easy_perform(easy);
   curl_easy_cleanup(easy);
 }

@@ -48,15 +48,12 @@ std::optional<std::string> FailedFolderCheck(const std::string& folder,
   return std::nullopt;
 }
 
-std::optional<std::string> FailedStartupCheck(const std::string& folder) {
-  const std::string companion = folder + kStartupCompanionFile;
-  if (companion == folder) {
-    return std::nullopt;
-  }
+std::optional<std::string> FailedStartupCheck(const std::string& folder,
+                                              const std::string& companion_file) {
+  const std::string path = folder + companion_file;
   // A UTF-8 path, whatever the system's code page.
   std::error_code error;
-  const bool present =
-      std::filesystem::exists(std::u8string(companion.begin(), companion.end()), error);
+  const bool present = std::filesystem::exists(std::u8string(path.begin(), path.end()), error);
   if (present || error) {
     return std::nullopt;
   }

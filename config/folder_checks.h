@@ -11,25 +11,15 @@ inline constexpr const char* kFolderCheckCaption = "Внимание!";
 // The message of the first check that fails for `folder` (with its trailing "/"), or nothing.
 // 1: the path holds "Rar$" (letter case significant); 2: it holds "/Temp/" ("\Temp\" on
 // Windows; letter case ignored); 3: `companion_files_present` is false, a file the program
-// needs beside it is missing. What that file is depends on the build: the Linux build ships none
-// beside the program (its libraries are the system's); the Windows program links OpenSSL in and
-// checks Qt's platform plugin instead (kStartupCompanionFile).
+// needs beside it is missing (see FailedStartupCheck).
 std::optional<std::string> FailedFolderCheck(const std::string& folder,
                                              bool companion_files_present = true);
 
-// The one file beside the program, relative to its folder, that it cannot start without and that
-// the system's loader does not ask for itself: the Windows program's Qt platform plugin, which Qt
-// loads only once the program runs and without which it ends the program, in English, before the
-// window can show. The Linux build ships nothing beside the program.
-#ifdef _WIN32
-inline constexpr const char* kStartupCompanionFile = "platforms\\qwindows.dll";
-#else
-inline constexpr const char* kStartupCompanionFile = "";
-#endif
-
-// The check to make before the window library starts: nothing when `folder` holds
-// kStartupCompanionFile (the window makes checks 1 and 2 as it shows) or when it cannot be
+// The check to make before the window library starts, for a build that needs `companion_file`
+// (relative to `folder`) beside the program and whose system loader does not ask for it itself:
+// nothing when the file is there (the window makes checks 1 and 2 as it shows) or cannot be
 // looked at, else the message of the first check that fails.
-std::optional<std::string> FailedStartupCheck(const std::string& folder);
+std::optional<std::string> FailedStartupCheck(const std::string& folder,
+                                              const std::string& companion_file);
 
 }  // namespace mirava::config

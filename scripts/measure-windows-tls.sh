@@ -30,9 +30,8 @@ root=$cache/x86_64
 host=x86_64-w64-mingw32
 out=$PWD/build-windows/tls-probe
 mkdir -p "$out"
-prefix_of() { sed -n "s/.*[\";]\([^\";]*\/$1-[0-9a-f]*\).*/\1/p" "$root/prefixes.cmake"; }
-openssl=$(prefix_of openssl)
-curl_openssl=$(prefix_of curl)
+openssl=$(scripts/windows-prefix.sh openssl)
+curl_openssl=$(scripts/windows-prefix.sh curl)
 dsc=$(find "$cache/sources" -name 'curl_*.dsc' | sort -V | tail -n 1)
 
 build_schannel_curl() {
@@ -170,6 +169,12 @@ for line in open(sys.argv[1]):
     rows[(backend, scheme, count)] = values
 many = int(sys.argv[2])
 for backend in ("openssl", "schannel"):
+    missing = [f"{scheme} {count}" for scheme in ("http", "https") for count in (100, many)
+               if "working_set_mb" not in rows[(backend, scheme, count)]]
+    if missing:
+        print(f"{backend}: no figures, the probe ended without them ({', '.join(missing)})")
+        continue
+
     def slope(scheme, field):
         low, high = rows[(backend, scheme, 100)], rows[(backend, scheme, many)]
         return (float(high[field]) - float(low[field])) / (many - 100)

@@ -18,7 +18,7 @@ started=$SECONDS
 
 scripts/windows-deps.sh
 cache=${MIRAVA_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mirava-windows}
-qt_prefix=$(sed -n 's/.*[";]\([^";]*\/qt-[0-9a-f]*\).*/\1/p' "$cache/x86_64/prefixes.cmake")
+qt_prefix=$(scripts/windows-prefix.sh qt)
 
 build=build-windows
 if [ "$cache/x86_64/prefixes.cmake" -nt "$build/CMakeCache.txt" ]; then

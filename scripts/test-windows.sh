@@ -26,7 +26,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86
   exit 1
 }
 cmake --build "$build"
-qt_prefix=$(sed -n 's/.*[";]\([^";]*\/qt-[0-9a-f]*\).*/\1/p' "$cache/x86_64/prefixes.cmake")
+qt_prefix=$(scripts/windows-prefix.sh qt)
 scripts/windows-runtime.sh "$build/bin" "$qt_prefix" --with-test
 
 # Russian Windows: wine takes the ANSI code page (1251) from the locale's name, and its file

@@ -31,6 +31,8 @@
 
 #include <curl/curl.h>
 
+#include "bench/curl_handle_profile.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -68,21 +70,8 @@ int CountRequestOut(void*, char*, char*, int, int) {
   return CURL_PREREQFUNC_OK;
 }
 
-size_t Discard(char*, size_t size, size_t count, void*) {
-  return size * count;
-}
-
 CURL* NewHandle(const std::string& url, char* error_text) {
-  CURL* easy = curl_easy_init();
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(
-      easy, CURLOPT_SSLVERSION,
-      static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
-  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
-  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Discard);
+  CURL* easy = mirava::bench::NewProfiledHandle(url);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error_text);
 #ifdef MIRAVA_PROBE_OPENSSL
   curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &UseSharedStore);
@@ -182,11 +171,11 @@ int Hold(const std::string& url, int workers) {
     Sleep(50);
   }
   const double seconds = static_cast<double>(GetTickCount64() - started) / 1000.0;
-  const double held = g_requests_out.load();
+  const int held = g_requests_out.load();
   std::printf(
       "workers %d held %d failed %d working_set_mb %.1f start_mb %.1f store_mb %.2f cpu_ms %.0f "
       "seconds %.1f\n",
-      started_threads, static_cast<int>(held), g_failed.load(), WorkingSetMb(), start_mb,
+      started_threads, held, g_failed.load(), WorkingSetMb(), start_mb,
       store_mb, CpuMs(), seconds);
   if (g_failed.load() > 0) {
     std::printf("first failure: %s\n", job.first_error.c_str());

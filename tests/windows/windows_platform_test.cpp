@@ -126,17 +126,18 @@ TEST(WindowsFolderCheckTest, StartupCheckWantsThePlatformPluginBesideTheProgram)
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder / L"platforms");
   const std::string utf8_folder = Utf8(folder.wstring()) + "\\";
+  const std::string plugin = "platforms\\qwindows.dll";
 
-  const auto missing = config::FailedStartupCheck(utf8_folder);
+  const auto missing = config::FailedStartupCheck(utf8_folder, plugin);
   ASSERT_TRUE(missing.has_value());
   EXPECT_TRUE(missing->starts_with("Программа не обнаружила необходимые для работы файлы!\r\n"));
   // Checks 1 and 2 still come first.
-  const auto inside_archive = config::FailedStartupCheck(utf8_folder + "Rar$EXa0.1\\");
+  const auto inside_archive = config::FailedStartupCheck(utf8_folder + "Rar$EXa0.1\\", plugin);
   ASSERT_TRUE(inside_archive.has_value());
   EXPECT_TRUE(inside_archive->starts_with("Вы запустили программу изнутри архива!"));
 
   std::ofstream(folder / L"platforms" / L"qwindows.dll") << "plugin";
-  EXPECT_FALSE(config::FailedStartupCheck(utf8_folder).has_value());
+  EXPECT_FALSE(config::FailedStartupCheck(utf8_folder, plugin).has_value());
   std::filesystem::remove_all(folder);
 }
 
