@@ -28,4 +28,8 @@ std::string CategoryByUrl::Lookup(std::string_view url) const {
   return found == first_.end() ? std::string() : *found->second;
 }
 
+bool CategoryByUrl::Contains(std::string_view url) const {
+  return first_.contains(std::string(url.substr(0, url.find('='))));
+}
+
 }  // namespace mirava::analysis

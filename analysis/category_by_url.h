@@ -20,6 +20,8 @@ class CategoryByUrl {
   // The text after the first "=" of the first line whose key equals `url` (case ignored);
   // empty when no line matches.
   std::string Lookup(std::string_view url) const;
+  // Whether a line was added for `url` (its text before the first "=", case ignored).
+  bool Contains(std::string_view url) const;
   std::size_t Count() const { return count_; }
   // Room for `count` addresses, for lines added at once.
   void Reserve(std::size_t count) { first_.reserve(count); }

@@ -5,7 +5,7 @@
 
 namespace mirava::analysis {
 
-void AnalyzeHubPage(std::string_view page, std::string_view region_marker, IPageSink& sink) {
+std::size_t AnalyzeHubPage(std::string_view page, std::string_view region_marker, IPageSink& sink) {
   constexpr std::string_view kLinkOpener = "<a href=\"";
   const std::string_view region = ExtractBetween(page, region_marker, "", "\"footer-container\"");
 
@@ -14,10 +14,11 @@ void AnalyzeHubPage(std::string_view page, std::string_view region_marker, IPage
   // The region's start moves past each opener taken, so the next turn finds the next one; an
   // opener cannot begin inside another, so none is passed over.
   std::size_t start = 0;
+  std::size_t links = 0;
   for (;;) {
     const std::size_t opener = openers.From(start);
     if (opener == std::string_view::npos) {
-      break;
+      return links;
     }
     const std::size_t value = opener + kLinkOpener.size();
     const std::size_t quote = quotes.From(value);
@@ -25,6 +26,7 @@ void AnalyzeHubPage(std::string_view page, std::string_view region_marker, IPage
     if (quote == std::string_view::npos || quote == value) {
       continue;
     }
+    ++links;
     sink.EnqueuePage(NormalizedUtf8(region.substr(value, quote - value)));
   }
 }

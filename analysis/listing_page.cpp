@@ -15,6 +15,8 @@ namespace mirava::analysis {
 
 namespace {
 
+constexpr std::string_view kRangesMarker = "class=\"ranges\"";
+constexpr std::string_view kCountMarker = "\"count\":";
 constexpr std::string_view kCardOpener = "<div class=\"minicard-item__info\">";
 constexpr std::string_view kHref = "href=\"";
 constexpr std::string_view kBreadcrumbListMarker = "\"@type\":\"BreadcrumbList\"";
@@ -81,8 +83,9 @@ void AddLaterPages(const std::string& url, int count, IPageSink& sink) {
   }
 }
 
-void AddOrganizations(std::string_view page, const std::shared_ptr<const std::string>& name,
-                      CategoryByUrl& category_by_url, IPageSink& sink) {
+// The number of cards on the page.
+std::size_t AddOrganizations(std::string_view page, const std::shared_ptr<const std::string>& name,
+                             CategoryByUrl& category_by_url, IPageSink& sink) {
   ForwardSearch openers(page, kCardOpener);
   ForwardSearch hrefs(page, kHref);
   ForwardSearch quotes(page, "\"");
@@ -90,12 +93,14 @@ void AddOrganizations(std::string_view page, const std::shared_ptr<const std::st
   // without a link of its own takes the next link that follows it, even one in a later card.
   std::size_t start = 0;
   std::size_t previous_href = std::string_view::npos;
+  std::size_t cards = 0;
   for (;;) {
     const std::size_t opener = openers.From(start);
     if (opener == std::string_view::npos) {
-      break;
+      return cards;
     }
     start = opener + kCardOpener.size();
+    ++cards;
     std::string_view link;
     const std::size_t href = hrefs.From(opener + kCardOpener.size());
     // Cards without a link of their own share the next one: that link was offered to the queue
@@ -193,9 +198,12 @@ std::string ReadCategoryName(std::string_view page) {
   return Utf16ToUtf8(name);
 }
 
-void AnalyzeListingPage(std::string_view page, const std::string& url,
+bool AnalyzeListingPage(std::string_view page, const std::string& url,
                         CategoryByUrl& category_by_url, IPageSink& sink) {
-  const int count = ReadCompanyCount(ExtractBetween(page, "class=\"ranges\"", "\"count\":", ","));
+  const std::size_t ranges = Pos(kRangesMarker, page);
+  const bool count_found =
+      ranges != 0 && Pos(kCountMarker, page, ranges + kRangesMarker.size()) != 0;
+  const int count = ReadCompanyCount(ExtractBetween(page, kRangesMarker, kCountMarker, ","));
   const bool later_page = Contains(url, "/page-");
 
   // Station and district listings and later pages are never subdivided again.
@@ -208,11 +216,12 @@ void AnalyzeListingPage(std::string_view page, const std::string& url,
   }
 
   const auto name = std::make_shared<const std::string>(ReadCategoryName(page));
-  AddOrganizations(page, name, category_by_url, sink);
+  const std::size_t cards = AddOrganizations(page, name, category_by_url, sink);
 
   if (!later_page) {
     sink.Log("В категории " + *name + " компаний: " + std::to_string(count));
   }
+  return count_found || cards > 0;
 }
 
 }  // namespace mirava::analysis

@@ -20,8 +20,9 @@ std::string ReadCategoryName(std::string_view page);
 
 // Queues the metro hub, the later pages high to low and the organization cards in page order;
 // adds a category line for each organization address the queue accepts; logs the count unless
-// the address is a later page.
-void AnalyzeListingPage(std::string_view page, const std::string& url,
+// the address is a later page. True when the page has the company count's marker (whatever count
+// it gives) or at least one card.
+bool AnalyzeListingPage(std::string_view page, const std::string& url,
                         CategoryByUrl& category_by_url, IPageSink& sink);
 
 }  // namespace mirava::analysis

@@ -20,12 +20,12 @@
 #include <system_error>
 
 #include "analysis/text_encoding.h"
+#include "app/continue_prompts.h"
 #include "config/file_io.h"
 #include "config/folder_checks.h"
 #include "config/list_files.h"
 #include "config/selection.h"
 #include "config/settings.h"
-#include "app/continue_prompts.h"
 #include "engine/log_line.h"
 #include "engine/proxy_list.h"
 #include "output/failure_texts.h"
@@ -42,6 +42,11 @@ constexpr int kProgressBarHeight = 17;
 constexpr int kListItemHeight = 13;
 constexpr int kProxyInterval = 0;
 constexpr int kDirectInterval = 10;
+// What the operator does when the run held because the site's pages stopped being recognised.
+constexpr const char* kPagesUnrecognisedAdvice =
+    "Откройте этот адрес в браузере и посмотрите, что показывает сайт. Работа приостановлена, "
+    "запросы к сайту не отправляются: кнопка «пауза» продолжит работу, кнопка «стоп» завершит "
+    "ее, и ее можно будет продолжить позже с места остановки.";
 
 QString FromU16(const std::u16string& text) {
   return QString::fromStdU16String(text);
@@ -241,6 +246,11 @@ void TMainForm::CreateControls() {
   StartButton->setFont(DesignFont(19));
   PauseButton = MakeButton(this, "PauseButton", QStringLiteral("пауза"));
   StopButton = MakeButton(this, "StopButton", QStringLiteral("стоп"));
+  CheckButton = MakeButton(this, "CheckButton", QStringLiteral("проверить\nсайт"));
+  CheckButton->setToolTip(
+      QStringLiteral("Загрузить страницу списка первого выбранного города и рубрики и до 5 "
+                     "страниц организаций из нее и показать в логе, что на них распознано. "
+                     "Файлы результатов не создаются."));
 
   Label5 = MakeLabel(this, "Label5", QStringLiteral("Число потоков:"), false);
   LimitEdit = new QSpinBox(this);
@@ -287,6 +297,7 @@ void TMainForm::CreateControls() {
   Place(IntervalSpinEdit, {703, 683, 43, 21}, kLeft | kBottom);
   Place(UseProxyCheckBox, {360, 710, 233, 17}, kLeft | kBottom);
   Place(Label6, {763, 680, 423, 39}, kLeft | kBottom);
+  Place(CheckButton, {1192, 681, 90, 43}, kLeft | kBottom);
 
   QWidget::setTabOrder(StartButton, LogsMemo);
   QWidget::setTabOrder(LogsMemo, LimitEdit);
@@ -303,6 +314,7 @@ void TMainForm::CreateControls() {
   connect(StartButton, &QPushButton::clicked, this, [this] { StartButtonClick(); });
   connect(PauseButton, &QPushButton::clicked, this, [this] { PauseButtonClick(); });
   connect(StopButton, &QPushButton::clicked, this, [this] { StopButtonClick(); });
+  connect(CheckButton, &QPushButton::clicked, this, [this] { CheckButtonClick(); });
   connect(UseProxyCheckBox, &QCheckBox::clicked, this, [this] { UseProxyCheckBoxClick(); });
   connect(ResumeTimer, &QTimer::timeout, this, [this] { ResumeTimerTimer(); });
   // A run reads these where it used to read the controls; it is told of every change.
@@ -485,15 +497,21 @@ void TMainForm::StartButtonClick() {
   if (OfferUnfinishedRun()) {
     return;
   }
+  if (ReadyToStart()) {
+    StartRun(MakeRunRequest());
+  }
+}
+
+bool TMainForm::ReadyToStart() {
   if (!AnySelected(*CitiesListBox)) {
     AddPlainLine(QStringLiteral("Ни один город не выбран, старт невозможен"));
-    return;
+    return false;
   }
   if (!AnySelected(*CatsListBox)) {
     AddPlainLine(
         QStringLiteral("Ни одна рубрика не выбрана, старт невозможен. Кликните по нужной "
                        "рубрике для её выбора."));
-    return;
+    return false;
   }
   if (UseProxyCheckBox->isChecked()) {
     // A ticked box must never mean requests from the operator's own address by accident.
@@ -501,10 +519,22 @@ void TMainForm::StartButtonClick() {
       AddPlainLine(QStringLiteral("Нет годных прокси, старт невозможен"));
       ShowMessage(MessageIcon::Warning, QStringLiteral("Прокси не заданы"),
                   QString::fromStdString(*problem));
-      return;
+      return false;
     }
   }
-  StartRun(MakeRunRequest());
+  return true;
+}
+
+void TMainForm::CheckButtonClick() {
+  if (ActiveRun()) {
+    return;
+  }
+  log_view_->Clear();
+  if (ReadyToStart()) {
+    engine::RunRequest request = MakeRunRequest();
+    request.CheckOnly = true;
+    StartRun(std::move(request));
+  }
 }
 
 void TMainForm::StartRun(engine::RunRequest request) {
@@ -769,6 +799,10 @@ engine::RunRequest TMainForm::MakeRunRequest() const {
   request.IntervalSec = IntervalSpinEdit->value();
   request.UseProxy = UseProxyCheckBox->isChecked();
   request.Folder = Folder();
+  // Only the operator writes this key; the window never stores it.
+  if (const auto limit = ReadSettings(Folder() + kSettingsFileName).UnrecognisedPagesLimit) {
+    request.UnrecognisedPagesLimit = *limit;
+  }
   return request;
 }
 
@@ -777,6 +811,7 @@ void TMainForm::BusyChanged(bool busy) {
     log_view_->Clear();
   }
   StartButton->setEnabled(!busy);
+  CheckButton->setEnabled(!busy);
   CitiesListBox->setEnabled(!busy);
   CatsListBox->setEnabled(!busy);
 }
@@ -794,6 +829,14 @@ void TMainForm::ProgressChanged(const engine::RunProgress& progress) {
 void TMainForm::AutoPauseArmed(std::chrono::milliseconds delay) {
   ResumeTimer->setInterval(static_cast<int>(delay.count()));
   ResumeTimer->start();
+}
+
+void TMainForm::PagesUnrecognised(const std::string& message) {
+  // A pending automatic resume must not end this hold: only the operator decides.
+  ResumeTimer->stop();
+  ShowMessage(MessageIcon::Warning, QStringLiteral("Внимание!"),
+              QString::fromStdString(message) + QStringLiteral("\n\n") +
+                  QString::fromUtf8(kPagesUnrecognisedAdvice));
 }
 
 void TMainForm::RunEnded(engine::RunOutcome, const std::string&) {

@@ -73,6 +73,8 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   QPushButton* StartButton;
   QPushButton* PauseButton;
   QPushButton* StopButton;
+  // Checks that the site's pages are still recognised before a long run.
+  QPushButton* CheckButton;
   QSpinBox* LimitEdit;
   QSpinBox* IntervalSpinEdit;
   QCheckBox* UseProxyCheckBox;
@@ -91,6 +93,7 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   void PauseButtonClick();
   void ResumeTimerTimer();
   void StopButtonClick();
+  void CheckButtonClick();
   void UseProxyCheckBoxClick();
   // True when the key was taken (Ctrl with the A key selects the whole log).
   bool LogsMemoKeyDown(const QKeyEvent& event);
@@ -118,6 +121,7 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   void LogLine(const std::string& line) override;
   void ProgressChanged(const engine::RunProgress& progress) override;
   void AutoPauseArmed(std::chrono::milliseconds delay) override;
+  void PagesUnrecognised(const std::string& message) override;
   void RunEnded(engine::RunOutcome outcome, const std::string& message) override;
 
   void AddLogLine(const QString& message);  // with the time stamp
@@ -145,6 +149,9 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   // Offers the folder's unfinished run; true when the operator chose to continue it (the
   // continued run was started, or refused with a message), false for a new run.
   bool OfferUnfinishedRun();
+  // True when a city and a category are selected and, with the proxy box ticked, proxy.txt has a
+  // proxy; otherwise the operator has been told why nothing starts.
+  bool ReadyToStart();
   void StartRun(engine::RunRequest request);
   void EndProcess(int code);
   std::string Folder() const { return environment_.Folder; }

@@ -94,6 +94,10 @@ void QtRunEvents::AutoPauseArmed(std::chrono::milliseconds delay) {
   Post([delay](engine::IRunEvents& window) { window.AutoPauseArmed(delay); });
 }
 
+void QtRunEvents::PagesUnrecognised(const std::string& message) {
+  Post([message](engine::IRunEvents& window) { window.PagesUnrecognised(message); });
+}
+
 void QtRunEvents::RunEnded(engine::RunOutcome outcome, const std::string& message) {
   Post([outcome, message](engine::IRunEvents& window) { window.RunEnded(outcome, message); });
 }

@@ -10,6 +10,7 @@
 #include "analysis/text_encoding.h"
 #include "config/file_io.h"
 #include "config/list_files.h"
+#include "config/settings.h"
 #include "engine/proxy_list.h"
 #include "engine/run_continuation.h"
 
@@ -130,6 +131,8 @@ std::variant<CliOptions, UsageError> ParseArguments(const std::vector<std::strin
       error = flag(options.NoOpen);
     } else if (name == "--continue") {
       error = flag(options.Continue);
+    } else if (name == "--check") {
+      error = flag(options.Check);
     } else if (name == "--city" || name == "--category" || name == "--threads" ||
                name == "--interval" || name == "--folder") {
       const std::optional<std::string> text = value();
@@ -166,6 +169,11 @@ std::variant<CliOptions, UsageError> ParseArguments(const std::vector<std::strin
   }
   if (options.Help) {
     return options;
+  }
+  if (options.Continue && options.Check) {
+    return UsageError{
+        "--check и --continue не указываются вместе: проверка читает первое задание "
+        "выбранных городов и рубрик"};
   }
   if (options.Continue) {
     // The run goes on with the selection it was started with.
@@ -206,6 +214,10 @@ std::string HelpText() {
                        открывается, только если есть графический экран)
   --continue           продолжить прерванную работу из папки (остановленную, закрытую
                        или оборванную сбоем) с того места, где она прервалась
+  --check              не собирать, а проверить сайт: загрузить страницу списка первого
+                       задания и до 5 страниц организаций из нее (с тем же интервалом и
+                       прокси, что и работа), показать, что на каждой распознано, и
+                       вынести вердикт; файлы результатов не создаются
   --help               эта справка
 
 Задания составляются в порядке списков, как в окне программы. Строки лога идут в
@@ -214,8 +226,15 @@ std::string HelpText() {
 «стоп»; второй Ctrl+C завершает программу сразу. Прерванную работу можно продолжить
 с --continue.
 
-Коды завершения: 0 — сбор завершен; 1 — ошибка во время работы; 2 — неверные
-параметры или файлы списков; 3 — работа остановлена; 130 — прервана вторым Ctrl+C.
+Если 20 страниц сайта подряд не распознаны (сайт изменил страницы или показывает
+проверку «я не робот»), работа останавливается, как по Ctrl+C, и ее можно продолжить
+с --continue, когда сайт снова в порядке. Порог задается ключом UnrecognisedPagesLimit
+в разделе [Settings] файла settings.ini (0 отключает остановку).
+
+Коды завершения: 0 — сбор завершен (с --check: все страницы распознаны); 1 — ошибка во
+время работы; 2 — неверные параметры или файлы списков; 3 — работа остановлена;
+4 — страницы сайта перестали распознаваться (с --check: не все страницы распознаны);
+130 — прервана вторым Ctrl+C.
 
 Usage: mirava-cli (--city NAME ... | --all-cities)
                   (--category NAME ... | --all-categories) [options]
@@ -234,6 +253,10 @@ Usage: mirava-cli (--city NAME ... | --all-cities)
                        when a display is present)
   --continue           continue the folder's interrupted run (stopped, closed or cut short
                        by a crash) where it left off
+  --check              check the site instead of crawling it: fetch the first job's listing
+                       page and up to 5 of its organization pages (paced and proxied as a
+                       run), tell what was recognised on each and give a verdict; no
+                       results file is written
   --help               this text
 
 Jobs are formed in list order, as the window does. Log lines go to standard output,
@@ -241,8 +264,14 @@ progress to standard error; the log is also saved as log<number>.txt. Ctrl+C (SI
 or SIGTERM stops the run as the "стоп" button does; a second Ctrl+C ends at once. An
 interrupted run goes on with --continue.
 
-Exit status: 0 complete run; 1 an error during the run; 2 bad options or list files;
-3 stopped; 130 ended by a second Ctrl+C.
+When 20 pages of the site in a row are not recognised (the site changed its pages or shows
+an "are you a robot?" check), the run stops as on Ctrl+C and can be continued with
+--continue once the site is back to normal. The key UnrecognisedPagesLimit in section
+[Settings] of settings.ini sets the number (0 switches the stop off).
+
+Exit status: 0 complete run (with --check: every page recognised); 1 an error during the
+run; 2 bad options or list files; 3 stopped; 4 the site's pages stopped being recognised
+(with --check: not every page was recognised); 130 ended by a second Ctrl+C.
 )";
 }
 
@@ -269,6 +298,12 @@ void ApplyRunSettings(const CliOptions& options, const std::string& folder,
   request.IntervalSec =
       options.IntervalSec.value_or(options.UseProxy ? kProxyIntervalSec : kDirectIntervalSec);
   request.Folder = folder;
+  request.CheckOnly = options.Check;
+  // The window's settings file holds the operator's limit, if he set one.
+  if (const auto limit =
+          config::ReadSettings(folder + config::kSettingsFileName).UnrecognisedPagesLimit) {
+    request.UnrecognisedPagesLimit = *limit;
+  }
 }
 
 }  // namespace

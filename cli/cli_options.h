@@ -14,6 +14,9 @@ inline constexpr int kExitComplete = 0;
 inline constexpr int kExitRunFailed = 1;
 inline constexpr int kExitBadInput = 2;
 inline constexpr int kExitStopped = 3;
+// The site's pages stopped being recognised (the run was stopped, continuable), or a check found
+// a page it did not recognise.
+inline constexpr int kExitPagesUnrecognised = 4;
 inline constexpr int kExitInterrupted = 130;  // a second SIGINT
 
 inline constexpr int kMinThreads = 1;
@@ -35,6 +38,8 @@ struct CliOptions {
   bool Help = false;
   // Go on with the folder's unfinished run, with its own selection.
   bool Continue = false;
+  // Check that the site's pages are recognised instead of a run: the first job only.
+  bool Check = false;
 };
 
 // A message for the operator, in Russian.

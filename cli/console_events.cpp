@@ -41,6 +41,13 @@ void ConsoleEvents::AutoPauseArmed(std::chrono::milliseconds delay) {
   Push(std::move(event));
 }
 
+void ConsoleEvents::PagesUnrecognised(const std::string& message) {
+  Event event;
+  event.Type = Event::Kind::PagesUnrecognised;
+  event.Text = message;
+  Push(std::move(event));
+}
+
 void ConsoleEvents::RunEnded(engine::RunOutcome outcome, const std::string& message) {
   Event event;
   event.Type = Event::Kind::Ended;

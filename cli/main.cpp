@@ -22,6 +22,7 @@
 #include "engine/proxy_list.h"
 #include "engine/request_pacing.h"
 #include "engine/scraper.h"
+#include "output/field_coverage.h"
 
 namespace {
 
@@ -76,6 +77,8 @@ int ExitStatus(engine::RunOutcome outcome) {
       return cli::kExitComplete;
     case engine::RunOutcome::Stopped:
       return cli::kExitStopped;
+    case engine::RunOutcome::PagesUnrecognised:
+      return cli::kExitPagesUnrecognised;
     case engine::RunOutcome::Failed:
       break;
   }
@@ -90,6 +93,8 @@ int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& event
   const bool shared_terminal = ::isatty(STDERR_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0;
   std::optional<std::chrono::steady_clock::time_point> resume_at;
   bool stop_passed = false;
+  bool pages_unrecognised = false;
+  std::string coverage;  // the run's coverage line, repeated in the summary
   for (;;) {
     if (!stop_passed && (g_interrupts.load() > 0 || g_terminate.load())) {
       stop_passed = true;
@@ -117,6 +122,10 @@ int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& event
         }
         std::fprintf(stdout, "%s\n", event->Text.c_str());
         std::fflush(stdout);
+        if (const std::size_t at = event->Text.find(output::kCoverageLinePrefix);
+            at != std::string::npos) {
+          coverage = event->Text.substr(at);
+        }
         break;
       case cli::ConsoleEvents::Event::Kind::Progress:
         progress.Update(event->Progress, std::chrono::steady_clock::now());
@@ -124,10 +133,29 @@ int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& event
       case cli::ConsoleEvents::Event::Kind::AutoPause:
         resume_at = std::chrono::steady_clock::now() + event->Delay;
         break;
+      case cli::ConsoleEvents::Event::Kind::PagesUnrecognised:
+        // Nobody is there to decide: the run stops as on Ctrl+C and stays continuable.
+        pages_unrecognised = true;
+        if (!stop_passed) {
+          stop_passed = true;
+          if (const auto alive = run.lock()) {
+            alive->Stop();
+          }
+        }
+        break;
       case cli::ConsoleEvents::Event::Kind::Ended:
         progress.Finish(std::chrono::steady_clock::now());
+        if (!coverage.empty()) {
+          PrintError(coverage);
+        }
         if (!event->Text.empty()) {
           PrintError(event->Text);
+        }
+        if (pages_unrecognised) {
+          PrintError(
+              "работа остановлена: страницы сайта перестали распознаваться. Откройте в браузере "
+              "адрес из лога; когда сайт снова в порядке, продолжите: mirava-cli --continue");
+          return cli::kExitPagesUnrecognised;
         }
         return ExitStatus(event->Outcome);
     }
@@ -167,7 +195,9 @@ int main(int argc, char* argv[]) {
   }
   engine::RunRequest run_request = std::get<engine::RunRequest>(request);
   std::vector<std::string> notes;
-  const auto unfinished_error = cli::ApplyUnfinishedRun(options, folder, run_request, notes);
+  // A check leaves the folder's unfinished run alone and has nothing to say of it.
+  const auto unfinished_error =
+      options.Check ? std::nullopt : cli::ApplyUnfinishedRun(options, folder, run_request, notes);
   for (const std::string& note : notes) {
     PrintError(note);
   }

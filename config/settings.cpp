@@ -21,6 +21,11 @@ StoredSettings ReadSettings(const std::string& path) {
   if (const auto text = ini.Value(kSettingsSection, kIntervalKey)) {
     settings.Interval = ParseInteger(*text);
   }
+  if (const auto text = ini.Value(kSettingsSection, kUnrecognisedPagesLimitKey)) {
+    if (const auto limit = ParseInteger(*text); limit && *limit >= 0) {
+      settings.UnrecognisedPagesLimit = limit;
+    }
+  }
   return settings;
 }
 

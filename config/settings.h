@@ -1,6 +1,7 @@
 #pragma once
-// settings.ini: the three run parameters of section [Settings]. Other sections and keys of the
-// file are never touched.
+// settings.ini: the three run parameters of section [Settings], and the optional limit of
+// unrecognised pages that only the operator writes. Other sections and keys of the file are never
+// touched.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,12 +13,15 @@ inline constexpr const char* kSettingsSection = "Settings";
 inline constexpr const char* kUseProxyKey = "UseProxy";
 inline constexpr const char* kThreadsKey = "Threads";
 inline constexpr const char* kIntervalKey = "Interval";
+inline constexpr const char* kUnrecognisedPagesLimitKey = "UnrecognisedPagesLimit";
 
 struct StoredSettings {
   bool UseProxy = false;  // any non-zero integer means ticked
   int Threads = 1;
   // Nothing when the key is absent or not an integer.
   std::optional<int> Interval;
+  // Nothing when the key is absent, not an integer or negative: the run's own default holds.
+  std::optional<int> UnrecognisedPagesLimit;
 };
 
 // A missing or unreadable file gives the defaults.

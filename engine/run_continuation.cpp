@@ -55,6 +55,31 @@ long long PagesLeft(const JournalContents& journal, const output::ResultsFileCon
   return left;
 }
 
+// The folder's journals, the newest first: that is the run the operator last worked on.
+std::vector<std::string> JournalsNewestFirst(const std::string& folder) {
+  std::vector<std::pair<fs::file_time_type, std::string>> journals;
+  std::error_code error;
+  for (fs::directory_iterator entry(PathOf(folder), error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string name = Utf8Of(entry->path().filename());
+    std::error_code ignored;
+    if (IsJournalName(name) && entry->is_regular_file(ignored)) {
+      journals.emplace_back(entry->last_write_time(ignored), name);
+    }
+  }
+  if (error) {
+    throw std::runtime_error(folder + ": " + error.message());
+  }
+  std::sort(journals.begin(), journals.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first > b.first : a.second > b.second;
+  });
+  std::vector<std::string> names;
+  for (auto& [time, name] : journals) {
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
 }  // namespace
 
 RunToContinue LoadRunToContinue(const std::string& folder, const std::string& results_file_name) {
@@ -93,24 +118,7 @@ RunToContinue LoadRunToContinue(const std::string& folder, const std::string& re
 }
 
 std::optional<UnfinishedRun> FindUnfinishedRun(const std::string& folder) {
-  // The newest journal first: that is the run the operator last worked on.
-  std::vector<std::pair<fs::file_time_type, std::string>> journals;
-  std::error_code error;
-  for (fs::directory_iterator entry(PathOf(folder), error), end; !error && entry != end;
-       entry.increment(error)) {
-    const std::string name = Utf8Of(entry->path().filename());
-    std::error_code ignored;
-    if (IsJournalName(name) && entry->is_regular_file(ignored)) {
-      journals.emplace_back(entry->last_write_time(ignored), name);
-    }
-  }
-  if (error) {
-    throw std::runtime_error(folder + ": " + error.message());
-  }
-  std::sort(journals.begin(), journals.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first > b.first : a.second > b.second;
-  });
-  for (const auto& [time, journal_name] : journals) {
+  for (const std::string& journal_name : JournalsNewestFirst(folder)) {
     // Ended runs are the common case: told by the journal's last line, before anything is
     // parsed. Killed before its first record was whole: the run had done nothing worth going on
     // with.
@@ -131,6 +139,20 @@ std::optional<UnfinishedRun> FindUnfinishedRun(const std::string& folder) {
       run.Damage = refused.what();
     }
     return run;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> LastCompletedRun(const std::string& folder, const std::string& except) {
+  for (const std::string& journal_name : JournalsNewestFirst(folder)) {
+    const std::string results = ResultsNameOfJournal(journal_name);
+    if (results == except) {
+      continue;
+    }
+    const auto bytes = output::ReadFileIfPresent(folder + journal_name);
+    if (bytes && JournalCompleted(*bytes)) {
+      return results;
+    }
   }
   return std::nullopt;
 }

@@ -24,6 +24,11 @@ struct UnfinishedRun {
 // complete nor set aside. Throws std::runtime_error when the folder cannot be read.
 std::optional<UnfinishedRun> FindUnfinishedRun(const std::string& folder);
 
+// The results file (data<n>.tab) of the most recently written run in `folder` whose journal says
+// complete, `except` left out; nothing when there is none. Throws std::runtime_error when the
+// folder cannot be read.
+std::optional<std::string> LastCompletedRun(const std::string& folder, const std::string& except);
+
 // "data<n>.tab: собрано организаций: R, осталось страниц: P" for messages.
 std::string DescribeUnfinishedRun(const UnfinishedRun& run);
 

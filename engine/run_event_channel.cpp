@@ -85,6 +85,11 @@ void RunEventChannel::AutoPauseArmed(std::chrono::milliseconds delay) {
   events_->AutoPauseArmed(delay);
 }
 
+void RunEventChannel::PagesUnrecognised(const std::string& message) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  events_->PagesUnrecognised(message);
+}
+
 void RunEventChannel::Ended(RunOutcome outcome, const std::string& message) {
   std::lock_guard<std::mutex> guard(mutex_);
   events_->RunEnded(outcome, message);

@@ -30,6 +30,7 @@ class RunEventChannel {
   void WorkerLine(std::string_view proxy, std::string_view message);
   void Progress(const RunProgress& progress);
   void AutoPauseArmed(std::chrono::milliseconds delay);
+  void PagesUnrecognised(const std::string& message);
   void Ended(RunOutcome outcome, const std::string& message);
 
   // The kept lines as the pane's text: lines separated by "\n".

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/run_timings.h"
+
 namespace mirava::engine {
 
 // What a run is told to do, as a plain value taken when it starts.
@@ -23,12 +25,22 @@ struct RunRequest {
   // The results file (data<n>.tab) of an unfinished run in Folder to go on with, instead of a new
   // run: its journal gives the job list and what is left, Cities and Categories are not used.
   std::optional<std::string> ContinueResultsFile;
+  // Harvested pages in a row that the readers do not recognise before the run holds; 0 never.
+  int UnrecognisedPagesLimit = timings::kUnrecognisedPagesLimit;
+  // A check of the site instead of a run: the first job's listing page and up to
+  // kCheckedOrganizations of its organization pages, each reported as read; no file is written.
+  bool CheckOnly = false;
 };
+
+// The organization pages a check reads after its listing page.
+inline constexpr int kCheckedOrganizations = 5;
 
 enum class RunOutcome {
   Complete,  // the queue ran dry: "Сбор данных завершен"
   Failed,    // it could not start, or an error was reported on the way
   Stopped,   // stopped on request
+  // A check read a page it did not recognise: the site may have changed its pages.
+  PagesUnrecognised,
 };
 
 struct RunProgress {
@@ -53,6 +65,10 @@ class IRunEvents {
   // The run paused itself after reporting an error; the front end resumes it after `delay`
   // unless the operator acts first.
   virtual void AutoPauseArmed(std::chrono::milliseconds delay) = 0;
+  // The run holds because the site's pages stopped being recognised; `message` is the log line
+  // that says how many, of which kind and the last address. The run stays paused until the
+  // operator resumes or stops it. Front ends that do not act on it need not override it.
+  virtual void PagesUnrecognised(const std::string& message) { static_cast<void>(message); }
   // The very last event. `message` says why a run that never began failed.
   virtual void RunEnded(RunOutcome outcome, const std::string& message) = 0;
 };

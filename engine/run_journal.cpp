@@ -358,20 +358,34 @@ std::variant<JournalContents, JournalDamage> ReadJournal(std::string_view bytes)
   return contents;
 }
 
-bool JournalClosed(std::string_view bytes) {
+namespace {
+
+// The kind of the last whole line when it is a sound record without a value; 0 otherwise.
+char LastBareRecordKind(std::string_view bytes) {
   const std::size_t end = bytes.rfind('\n');
   if (end == std::string_view::npos) {
-    return false;
+    return 0;
   }
   const std::size_t start = bytes.rfind('\n', end == 0 ? 0 : end - 1);
   const std::string_view line = start == std::string_view::npos || start >= end
                                     ? bytes.substr(0, end)
                                     : bytes.substr(start + 1, end - start - 1);
-  if (line.size() != 10 || (line[0] != kComplete && line[0] != kSetAside) || line[1] != '\t') {
-    return false;
+  if (line.size() != 10 || line[1] != '\t') {
+    return 0;
   }
   const std::optional<std::uint32_t> checksum = ParseHex8(line.substr(2));
-  return checksum && *checksum == Checksum(line.substr(0, 1));
+  return checksum && *checksum == Checksum(line.substr(0, 1)) ? line[0] : 0;
+}
+
+}  // namespace
+
+bool JournalClosed(std::string_view bytes) {
+  const char kind = LastBareRecordKind(bytes);
+  return kind == kComplete || kind == kSetAside;
+}
+
+bool JournalCompleted(std::string_view bytes) {
+  return LastBareRecordKind(bytes) == kComplete;
 }
 
 }  // namespace mirava::engine

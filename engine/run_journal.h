@@ -74,5 +74,7 @@ std::variant<JournalContents, JournalDamage> ReadJournal(std::string_view bytes)
 // True when the last whole line is a sound "complete" or "set aside" record: such a run is not
 // offered for continuing even when an earlier line is damaged.
 bool JournalClosed(std::string_view bytes);
+// True when the last whole line is a sound "complete" record: the run ended complete.
+bool JournalCompleted(std::string_view bytes);
 
 }  // namespace mirava::engine

@@ -23,6 +23,10 @@ inline constexpr std::chrono::milliseconds kReadTimeout = 2min;  // without a by
 // How often a wait that a stop ends looks at the stop flag.
 inline constexpr std::chrono::milliseconds kStopPoll = 100ms;
 inline constexpr std::size_t kMaxBodyBytes = 64u * 1024 * 1024;
+// Harvested pages in a row that the readers did not recognise before the run holds: far more
+// than an ordinary directory gives, which answers an empty rubric with an empty listing and has
+// few organizations without a name and an address. 0 never holds.
+inline constexpr int kUnrecognisedPagesLimit = 20;
 inline constexpr int kMaxAttempts = 50;
 
 }  // namespace timings

@@ -10,6 +10,8 @@
 #include "analysis/text_encoding.h"
 #include "engine/log_line.h"
 #include "engine/platform/desktop_open.h"
+#include "engine/run_continuation.h"
+#include "output/field_coverage.h"
 #include "output/workbook_export.h"
 
 namespace mirava::engine {
@@ -41,6 +43,13 @@ std::string FirstUtf16Units(std::string_view utf8, std::size_t limit) {
   return analysis::Utf16ToUtf8(text);
 }
 
+// Where a check's journal goes: a check leaves no file behind.
+class DiscardingSink final : public output::IByteSink {
+ public:
+  void Write(std::string_view) override {}
+  void Close() override {}
+};
+
 std::uint32_t SecondsToMs(int seconds) {
   const long long ms = static_cast<long long>(seconds) * 1000;
   return static_cast<std::uint32_t>(
@@ -62,7 +71,8 @@ TScraper::TScraper(RunEnvironment environment, RunRequest request)
       channel_(std::make_shared<RunEventChannel>(environment_.Events, environment_.LogTimestamp)),
       threads_limit_setting_(request_.ThreadsLimit),
       interval_setting_(request_.IntervalSec),
-      use_proxy_setting_(request_.UseProxy) {}
+      use_proxy_setting_(request_.UseProxy),
+      Recognition(request_.UnrecognisedPagesLimit) {}
 
 TScraper::~TScraper() = default;
 
@@ -193,12 +203,18 @@ void TScraper::Execute() {
       }
       if (!stopped) {
         ReportRunComplete();
+      } else if (request_.CheckOnly) {
+        Log("Проверка остановлена");
       } else {
+        ReportFieldCoverage();
         Log("Работа прервана, ее можно продолжить с места остановки: файл " + request_.Folder +
             FileNames.ResultsFileName);
       }
       Finish();
-      outcome = stopped ? RunOutcome::Stopped : failed_ ? RunOutcome::Failed : RunOutcome::Complete;
+      outcome = stopped              ? RunOutcome::Stopped
+                : failed_            ? RunOutcome::Failed
+                : request_.CheckOnly ? Check.Outcome()
+                                     : RunOutcome::Complete;
     }
   } catch (...) {
     // Only a front end that refuses every event gets here; nothing is left to report to.
@@ -272,6 +288,12 @@ bool TScraper::SetUp(std::string& failure) {
 }
 
 void TScraper::OpenResultsFile() {
+  if (request_.CheckOnly) {
+    Log("Проверяем, распознает ли программа страницы сайта; файлы результатов не создаются");
+    Recorder =
+        std::make_unique<RunRecorder>(std::make_unique<DiscardingSink>(), environment_.Clock);
+    return;
+  }
   if (request_.ContinueResultsFile) {
     OpenContinuedRun();
     return;
@@ -334,6 +356,12 @@ void TScraper::BuildJobList() {
       VisitedList.Add(address);
       // Queued even when seen: two pairs that give one address are fetched twice.
       WorkQueue.push_back(std::move(address));
+      if (request_.CheckOnly) {
+        break;  // a check reads the first job only
+      }
+    }
+    if (request_.CheckOnly && !WorkQueue.empty()) {
+      break;
     }
   }
   if (skipped) {
@@ -448,11 +476,7 @@ void TScraper::HarvestStep() {
   Log(worker->url + ": " + worker->statusText);
   if (worker->result == FetchOutcome::Fetched) {
     try {
-      if (environment_.AnalyzePage) {
-        environment_.AnalyzePage(worker->html, worker->url, CategoryByUrl, *this);
-      } else {
-        analysis::AnalyzePage(worker->html, worker->url, CategoryByUrl, *this);
-      }
+      ReadPage(*worker);
     } catch (...) {
       Log("Ошибка при обработке данных для " + worker->url + ": " + CurrentErrorMessage());
     }
@@ -466,6 +490,47 @@ void TScraper::HarvestStep() {
   }
   // Once the page is off the lists: a refused journal write must not harvest it twice.
   Recorder->PageFinished(worker, fetched, CategoryByUrl);
+}
+
+void TScraper::ReadPage(const TScrapingThread& worker) {
+  if (environment_.AnalyzePage) {
+    environment_.AnalyzePage(worker.html, worker.url, CategoryByUrl, *this);
+    return;
+  }
+  // Asked before reading: a listing adds the lines of its own cards, never one for itself.
+  const bool queued_as_organization = CategoryByUrl.Contains(worker.url);
+  const analysis::PageReading reading =
+      analysis::AnalyzePage(worker.html, worker.url, CategoryByUrl, *this);
+  if (request_.CheckOnly) {
+    Log(Check.PageRead(worker.url, reading));
+    QueueCheckedOrganizations();
+    return;
+  }
+  if (auto alarm = Recognition.Count(reading.Recognised, queued_as_organization, worker.url)) {
+    HoldForUnrecognisedPages(*alarm);
+  }
+}
+
+void TScraper::HoldForUnrecognisedPages(const std::string& text) {
+  Log(text);
+  channel_->PagesUnrecognised(text);
+  // The pause every other hold uses: the pool loop makes the journal durable and waits, and the
+  // operator's "пауза" goes on, "стоп" ends it.
+  SetPaused(true);
+}
+
+void TScraper::QueueCheckedOrganizations() {
+  for (std::string& address : CheckCandidates) {
+    if (CheckQueued >= kCheckedOrganizations) {
+      break;
+    }
+    if (CategoryByUrl.Contains(address)) {
+      WorkQueue.push_back(std::move(address));
+      ++CheckQueued;
+      ++ProgressBarMax;
+    }
+  }
+  CheckCandidates.clear();
 }
 
 bool TScraper::RunComplete() {
@@ -506,9 +571,11 @@ void TScraper::Finish() {
     } catch (...) {
     }
   }
-  try {
-    ExportWorkbook();
-  } catch (...) {
+  if (!request_.CheckOnly) {
+    try {
+      ExportWorkbook();
+    } catch (...) {
+    }
   }
   try {
     ProgressBarPosition = 0;
@@ -565,6 +632,10 @@ bool TScraper::EnqueuePage(const std::string& url) {
   if (!VisitedList.Add(url)) {
     return false;
   }
+  if (request_.CheckOnly) {
+    CheckCandidates.push_back(url);
+    return true;
+  }
   WorkQueue.push_back(url);
   Recorder->Queued(url);
   ++ProgressBarMax;
@@ -572,6 +643,9 @@ bool TScraper::EnqueuePage(const std::string& url) {
 }
 
 void TScraper::AppendRow(const std::string& row) {
+  if (request_.CheckOnly) {
+    return;
+  }
   if (Recorder->RowWrittenBefore(row)) {
     return;  // a continued run's page whose row made it to the file before the interruption
   }
@@ -604,6 +678,10 @@ void TScraper::ReadLimits() {
 }
 
 void TScraper::ReportRunComplete() {
+  if (request_.CheckOnly) {
+    Log(Check.Verdict());
+    return;
+  }
   if (Proxies) {
     if (auto summary = ProxyHealthSummaryText(*Proxies, ProxyRecordsAtStart,
                                               environment_.Rotation->Health.Records(),
@@ -611,7 +689,34 @@ void TScraper::ReportRunComplete() {
       Log(*summary);
     }
   }
+  ReportFieldCoverage();
   Log("Сбор данных завершен");
+}
+
+void TScraper::ReportFieldCoverage() {
+  if (!ResultsWriter) {
+    return;  // the results file never opened: there is nothing to measure
+  }
+  output::FieldCoverage coverage;
+  try {
+    coverage = output::MeasureFieldCoverage(request_.Folder + FileNames.ResultsFileName);
+  } catch (...) {
+    Log("Не удалось подсчитать заполненность строк: " + CurrentErrorMessage());
+    return;
+  }
+  Log(output::FieldCoverageText(coverage));
+  // The folder's last completed run before this one, measured from its own results file.
+  try {
+    if (const auto previous = LastCompletedRun(request_.Folder, FileNames.ResultsFileName)) {
+      const output::StoredCoverage earlier{
+          *previous, output::MeasureFieldCoverage(request_.Folder + *previous)};
+      for (const std::string& warning : output::CoverageDropWarnings(earlier, coverage)) {
+        Log(warning);
+      }
+    }
+  } catch (...) {
+    // An earlier run's files that cannot be read leave nothing to compare with.
+  }
 }
 
 }  // namespace mirava::engine

@@ -37,12 +37,14 @@
 #include "engine/platform/clock.h"
 #include "engine/platform/named_lock.h"
 #include "engine/proxy_list.h"
+#include "engine/recognition_watch.h"
 #include "engine/request_pacing.h"
 #include "engine/run_event_channel.h"
 #include "engine/run_events.h"
 #include "engine/run_recorder.h"
 #include "engine/run_timings.h"
 #include "engine/scraping_thread.h"
+#include "engine/site_check.h"
 #include "engine/visited_list.h"
 #include "engine/worker_lists.h"
 #include "output/results_file.h"
@@ -68,7 +70,7 @@ struct RunEnvironment {
   std::chrono::milliseconds AutoPause = timings::kAutoPause;
   // Opens the finished workbook for the operator; xdg-open when empty.
   std::function<void(const std::string& path)> OpenWorkbook;
-  // Empty: analysis::AnalyzePage.
+  // Empty: analysis::AnalyzePage. A reader put here is taken to recognise every page.
   PageAnalyzer AnalyzePage;
   // Runs just before a worker's thread starts; what it throws counts as a refused start. Tests
   // use it to make a start fail.
@@ -120,6 +122,11 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   bool RunIteration();  // true when the run is complete
   void StartStep();
   void HarvestStep();
+  void ReadPage(const TScrapingThread& worker);
+  // The run holds until the operator resumes or stops it; nothing is sent meanwhile.
+  void HoldForUnrecognisedPages(const std::string& text);
+  // A check's organization pages: the first ones its listing page queued.
+  void QueueCheckedOrganizations();
   bool RunComplete();
   void StopRunningWorkers();
   void ReportError(const std::string& message);
@@ -139,6 +146,9 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   void UpdateProgress();
   void ReadLimits();
   void ReportRunComplete();
+  // The share of the results file's rows with each value, and what fell since the folder's last
+  // completed run.
+  void ReportFieldCoverage();
 
   RunEnvironment environment_;
   const RunRequest request_;
@@ -173,6 +183,11 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   std::unique_ptr<output::ResultsWriter> ResultsWriter;
   // The run journal; a continued run has its queue rebuilt from it by OpenContinuedRun.
   std::unique_ptr<RunRecorder> Recorder;
+  RecognitionWatch Recognition;
+  // A check's report and the addresses its listing page offered, until its pages are chosen.
+  SiteCheck Check;
+  std::vector<std::string> CheckCandidates;
+  int CheckQueued = 0;
   // Every worker not yet destroyed, from creation on; RunningList and FinishedList only point.
   std::unordered_map<TScrapingThread*, std::unique_ptr<TScrapingThread>> Workers;
 

@@ -361,5 +361,73 @@ TEST(AnalyzePage, GeneratedListingPages) {
   EXPECT_THAT(sink.Queued, ElementsAreArray(hub.Links));
 }
 
+// A run holds when pages stop being recognised, so a page the site still serves as usual must never
+// read as unrecognised, and a check page or a redesign must never read as recognised.
+TEST(AnalyzePage, TellsWhetherThePageLookedLikeTheDirectory) {
+  testing::OrganizationPageData organization = testing::SampleOrganization(3);
+  testing::OrganizationPageData nameless = organization;
+  nameless.Name.clear();
+  testing::OrganizationPageData bare = nameless;
+  bare.AddressParts.clear();
+  testing::HubPageData hub;
+  hub.Kind = testing::HubKind::Metro;
+  hub.Links = {"https://mirava.ru/moskva/metro/arbatskaya/kafe/"};
+  testing::HubPageData empty_hub = hub;
+  empty_hub.Links.clear();
+
+  struct Case {
+    const char* name;
+    std::string page;
+    PageKind kind;
+    bool recognised;
+  };
+  const Case cases[] = {
+      {"organization page", testing::OrganizationPage(organization), PageKind::Organization, true},
+      {"organization without a name", testing::OrganizationPage(nameless), PageKind::Organization,
+       true},
+      {"organization without name and address", testing::OrganizationPage(bare),
+       PageKind::Organization, false},
+      {"redesigned organization page", testing::RedesignedOrganizationPage(organization),
+       PageKind::Organization, false},
+      {"listing with cards", ListingFixture("61", Card("<a href=\"/org/1/\">1</a>")),
+       PageKind::Listing, true},
+      {"empty rubric: a count of 0", ListingFixture("0"), PageKind::Listing, true},
+      {"cards without the count", Card("<a href=\"/org/1/\">1</a>"), PageKind::Listing, true},
+      {"count marker without its value", "<div class=\"ranges\">\"count\":</div>",
+       PageKind::Listing, true},
+      {"robot check", testing::RobotCheckPage(), PageKind::Listing, false},
+      {"error page", "<html><body><p>Сервис временно недоступен</p></body></html>",
+       PageKind::Listing, false},
+      {"ranges block without a count", "<div class=\"ranges\"></div>", PageKind::Listing, false},
+      {"hub with a link", testing::HubPage(hub), PageKind::Hub, true},
+      {"hub without links", testing::HubPage(empty_hub), PageKind::Hub, false},
+      {"empty page", "", PageKind::Listing, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingSink sink;
+    CategoryByUrl categories;
+    const PageReading reading = AnalyzePage(c.page, kCategoryUrl, categories, sink);
+    EXPECT_EQ(reading.Kind, c.kind);
+    EXPECT_EQ(reading.Recognised, c.recognised);
+  }
+}
+
+TEST(AnalyzePage, OrganizationReadingTellsWhichValuesWereFound) {
+  testing::OrganizationPageData data = testing::SampleOrganization(5);
+  data.Phones.clear();
+  RecordingSink sink;
+  CategoryByUrl categories;
+  categories.Add("https://mirava.ru/org/5/", "Кафе");
+  const PageReading reading =
+      AnalyzePage(testing::OrganizationPage(data), "https://mirava.ru/org/5/", categories, sink);
+  const OrganizationRow expected = testing::ExpectedRow(data, "https://mirava.ru/org/5/", "Кафе");
+  for (std::size_t column = 0; column < kColumnCount; ++column) {
+    EXPECT_EQ(reading.Found[column], !expected[column].empty()) << kColumnTitles[column];
+  }
+  EXPECT_FALSE(reading.Found[kPhoneColumn]);
+  EXPECT_TRUE(reading.Found[kOrganizationColumn]);
+}
+
 }  // namespace
 }  // namespace mirava::analysis

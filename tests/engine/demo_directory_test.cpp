@@ -1,6 +1,7 @@
 // The invented directory itself: its pages read back, through the real page readers, as the
 // model expects; every address the readers queue exists; refusals and rate limits hit only a
-// path's first request; the same seed gives the same directory.
+// path's first request; the same seed gives the same directory; the change options turn it into a
+// redesigned site or a robot check, and back.
 #include <deque>
 #include <set>
 #include <string>
@@ -200,6 +201,163 @@ TEST(FakeDirectoryTest, TheSeedFixesTheDirectory) {
   };
   EXPECT_EQ(first_page(9), first_page(9));
   EXPECT_NE(first_page(9), first_page(10));
+}
+
+// What the page readers make of one response: the rows and log lines they give.
+QueueSink ReadPage(FakeDirectory& directory, const std::string& path) {
+  const FakeResponse response = directory.Respond(kOrigin, Request(path));
+  EXPECT_EQ(response.Status, 200) << path;
+  QueueSink sink({});
+  analysis::CategoryByUrl category_by_url;
+  analysis::AnalyzePage(response.Body, kOrigin + path, category_by_url, sink);
+  return sink;
+}
+
+std::string NormalRow(const DirectoryOrganization& organization) {
+  return analysis::FormatRow(ExpectedRow(organization.Data, kOrigin + organization.Path, ""));
+}
+
+// The row of a page on which the reader finds nothing but the marker.
+std::string BlankRow(const DirectoryOrganization& organization) {
+  analysis::OrganizationRow row;
+  row[analysis::kLinkColumn] = kOrigin + organization.Path;
+  return analysis::FormatRow(row);
+}
+
+TEST(FakeDirectoryTest, AfterTheChangeOrganizationPagesKeepOnlyTheMarker) {
+  FakeDirectory directory(
+      {.Seed = 4, .Size = DirectorySize::Small, .PageBytes = 3000, .ChangedAfter = 2});
+  FakeDirectory unchanged({.Seed = 4, .Size = DirectorySize::Small, .PageBytes = 3000});
+  const std::vector<DirectoryOrganization>& organizations = directory.Organizations();
+  const std::string listing = "/barnaul/autoservice/type/chip-tuning/";
+
+  // Listings neither count nor change; organization pages count over all paths.
+  struct Step {
+    std::string Path;
+    std::string Row;  // empty: not an organization page
+  };
+  const std::vector<Step> steps = {
+      {organizations[0].Path, NormalRow(organizations[0])},
+      {listing, ""},
+      {organizations[1].Path, NormalRow(organizations[1])},
+      {organizations[2].Path, BlankRow(organizations[2])},
+      {listing, ""},
+      {organizations[0].Path, BlankRow(organizations[0])},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.Path);
+    const QueueSink read = ReadPage(directory, step.Path);
+    if (step.Row.empty()) {
+      EXPECT_EQ(directory.Respond(kOrigin, Request(step.Path)).Body,
+                unchanged.Respond(kOrigin, Request(step.Path)).Body);
+    } else {
+      EXPECT_THAT(read.Rows, ::testing::ElementsAre(step.Row));
+    }
+  }
+  int changed = 0;
+  for (const ServedResponse& served : directory.Served()) {
+    changed += served.Changed ? 1 : 0;
+  }
+  EXPECT_EQ(changed, 2);
+
+  directory.BackToNormal();
+  EXPECT_THAT(ReadPage(directory, organizations[2].Path).Rows,
+              ::testing::ElementsAre(NormalRow(organizations[2])));
+
+  // From the first page on, no value of any organization is found, though across the directory
+  // every column has values on the usual pages.
+  FakeDirectory changed_site(
+      {.Seed = 4, .Size = DirectorySize::Small, .PageBytes = 3000, .ChangedAfter = 0});
+  std::set<std::size_t> columns_with_values;
+  for (const DirectoryOrganization& organization : changed_site.Organizations()) {
+    const analysis::OrganizationRow usual = ExpectedRow(organization.Data, "", "");
+    for (std::size_t column = analysis::kOrganizationColumn; column < usual.size(); ++column) {
+      if (!usual[column].empty()) {
+        columns_with_values.insert(column);
+      }
+    }
+    EXPECT_THAT(ReadPage(changed_site, organization.Path).Rows,
+                ::testing::ElementsAre(BlankRow(organization)))
+        << organization.Path;
+  }
+  EXPECT_THAT(columns_with_values, SizeIs(analysis::kColumnCount - analysis::kOrganizationColumn));
+}
+
+bool IsRobotCheck(const FakeResponse& response) {
+  for (const std::string_view marker :
+       {analysis::kOrganizationMarker, std::string_view("class=\"ranges\""),
+        std::string_view("minicard-item__info"), std::string_view("<h1 ")}) {
+    if (response.Body.find(marker) != std::string::npos) {
+      return false;
+    }
+  }
+  return response.Status == 200 &&
+         response.Body.find("Подтвердите, что вы не робот") != std::string::npos;
+}
+
+TEST(FakeDirectoryTest, TheRobotCheckAnswersEveryRequestAfterItsCount) {
+  FakeDirectory reference({.Seed = 6});
+  const std::string organization = reference.Organizations().front().Path;
+  const std::string listing = "/barnaul/autoservice/type/chip-tuning/";
+  const std::string hub = "/barnaul/autoservice/type/avtoservisy/rayon/";
+  const std::string missing = "/barnaul/nothing/";
+
+  struct Step {
+    std::string Path;
+    int Status;  // of a usual response; 0: the robot check
+  };
+  struct Case {
+    const char* Name;
+    DirectoryOptions Options;
+    std::vector<Step> Steps;
+  };
+  const std::vector<Case> cases = {
+      {"from the first page", {.Seed = 6, .RobotCheckAfter = 0}, {{listing, 0}, {missing, 0}}},
+      {"after one page",
+       {.Seed = 6, .RobotCheckAfter = 1},
+       {{listing, 200}, {organization, 0}, {hub, 0}, {missing, 0}}},
+      // Only pages count: neither a refusal nor a missing page.
+      {"after two pages",
+       {.Seed = 6, .RefusedPercent = 100, .RobotCheckAfter = 2},
+       {{listing, 403},
+        {missing, 404},
+        {listing, 200},
+        {organization, 403},
+        {organization, 200},
+        {listing, 0}}},
+      {"before an earlier change",
+       {.Seed = 6, .ChangedAfter = 0, .RobotCheckAfter = 0},
+       {{organization, 0}}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.Name);
+    FakeDirectory directory(test.Options);
+    int checks = 0;
+    for (const Step& step : test.Steps) {
+      SCOPED_TRACE(step.Path);
+      const FakeResponse response = directory.Respond(kOrigin, Request(step.Path));
+      if (step.Status == 0) {
+        EXPECT_TRUE(IsRobotCheck(response));
+        ++checks;
+      } else {
+        EXPECT_EQ(response.Status, step.Status);
+        EXPECT_FALSE(IsRobotCheck(response));
+      }
+    }
+    int changed = 0;
+    for (const ServedResponse& served : directory.Served()) {
+      changed += served.Changed ? 1 : 0;
+    }
+    EXPECT_EQ(changed, checks);
+
+    // Recovered: the usual pages again, read as before.
+    directory.BackToNormal();
+    EXPECT_THAT(ReadPage(directory, organization).Rows,
+                ::testing::ElementsAre(NormalRow(directory.Organizations().front())));
+    EXPECT_EQ(directory.Respond(kOrigin, Request(listing)).Body,
+              reference.Respond(kOrigin, Request(listing)).Body);
+    EXPECT_EQ(directory.Respond(kOrigin, Request(missing)).Status, 404);
+  }
 }
 
 }  // namespace

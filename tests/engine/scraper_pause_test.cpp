@@ -193,12 +193,13 @@ TEST_P(ScraperErrorReportTest, RunErrorShowsAtMost200UnitsOfTheMessage) {
   ASSERT_TRUE(WaitUntilGone(run));
 
   const std::vector<std::string> log = window.Log();
-  ASSERT_GE(log.size(), 8u);
+  ASSERT_GE(log.size(), 9u);
   EXPECT_EQ(log[3], Line("Ошибка: " + GetParam().shown));
   EXPECT_EQ(log[4], Line("Включаем паузу на 30 секунд"));
   EXPECT_EQ(log[5], Line("Отключаем паузу, продолжаем работу"));
-  EXPECT_EQ(log[6], Line("Сбор данных завершен"));
-  EXPECT_EQ(log[7], Line("Запускаем формирование файла Excel..."));
+  EXPECT_EQ(log[6], Line("Заполнено: строк нет"));
+  EXPECT_EQ(log[7], Line("Сбор данных завершен"));
+  EXPECT_EQ(log[8], Line("Запускаем формирование файла Excel..."));
   EXPECT_THAT(window.TimerArms(), ElementsAre(kAutoPauseMs));
 }
 

@@ -39,15 +39,14 @@ TEST_F(ScraperTest, StopBeforeTheFirstIterationFinishesOnAHeaderOnlyFile) {
                           "enable Start", "enable Cities", "enable Cats"));
   EXPECT_THAT(
       window.Log(),
-      ElementsAre(Line("Начинаем работу по заданному списку"), Line("Начинаем работу..."),
-                  Line("Данные будут записываться в файл " + ResultsPath()),
-                  Line("Останавливаем работу"),
-                  Line("Работа прервана, ее можно продолжить с места остановки: файл " +
-                       ResultsPath()),
-                  Line("Запускаем формирование файла Excel..."),
-                  Line("Файл сформирован, в нем 1 строк"),
-                  Line("Открываем файл с результатами " + WorkbookPath()),
-                  Line("Работа завершена, лог записан в " + LogPath())));
+      ElementsAre(
+          Line("Начинаем работу по заданному списку"), Line("Начинаем работу..."),
+          Line("Данные будут записываться в файл " + ResultsPath()), Line("Останавливаем работу"),
+          Line("Заполнено: строк нет"),
+          Line("Работа прервана, ее можно продолжить с места остановки: файл " + ResultsPath()),
+          Line("Запускаем формирование файла Excel..."), Line("Файл сформирован, в нем 1 строк"),
+          Line("Открываем файл с результатами " + WorkbookPath()),
+          Line("Работа завершена, лог записан в " + LogPath())));
   EXPECT_EQ(ReadFileBytes(ResultsPath()), HeaderOnlyFile());
   EXPECT_TRUE(std::filesystem::exists(WorkbookPath()));
   EXPECT_THAT(OpenedWorkbooks(), ElementsAre(WorkbookPath()));

@@ -183,7 +183,10 @@ bool Contains(std::string_view text, std::string_view part) {
 
 }  // namespace
 
-FakeDirectory::FakeDirectory(const DirectoryOptions& options) : options_(options) {
+FakeDirectory::FakeDirectory(const DirectoryOptions& options)
+    : options_(options),
+      changed_after_(options.ChangedAfter),
+      robot_check_after_(options.RobotCheckAfter) {
   BuildCities();
   BuildCategories();
   BuildListings(BuildOrganizations());
@@ -485,12 +488,13 @@ std::uint64_t FakeDirectory::PathHash(std::string_view path, std::uint64_t salt)
   return mix.Next();
 }
 
-std::string FakeDirectory::Render(std::string_view origin, const Page& page) const {
+std::string FakeDirectory::Render(std::string_view origin, const Page& page,
+                                  bool redesigned) const {
   switch (page.Type) {
     case Page::Kind::Organization: {
       const OrganizationPageData& data = organizations_[page.Index].Data;
-      return OrganizationPage(
-          data, PageShape{options_.PageBytes, static_cast<std::uint32_t>(std::stoul(data.Id))});
+      const PageShape shape{options_.PageBytes, static_cast<std::uint32_t>(std::stoul(data.Id))};
+      return redesigned ? RedesignedOrganizationPage(data, shape) : OrganizationPage(data, shape);
     }
     case Page::Kind::Hub: {
       const Hub& hub = hubs_[page.Index];
@@ -516,45 +520,94 @@ std::string FakeDirectory::Render(std::string_view origin, const Page& page) con
 
 FakeResponse FakeDirectory::Respond(std::string_view origin, const RecordedRequest& request) {
   const std::string& path = request.Path;
-  int attempt = 0;
+  const std::optional<Page> page = Find(std::string_view(path).substr(0, path.find('?')));
+  const int failure_roll = static_cast<int>(PathHash(path, 1) % 100);
+  const std::string accepted = Lower(request.Header("Accept-Encoding").value_or(""));
+  const std::uint64_t compress_roll = PathHash(path, 2);
+  const auto encoding_for = [&](int status) {
+    if (status == 200 && static_cast<int>(compress_roll % 100) < options_.CompressedPercent) {
+      if (compress_roll % 5 == 0 && Contains(accepted, "deflate")) {
+        return FakeResponse::Encoding::Deflate;
+      }
+      if (Contains(accepted, "gzip")) {
+        return FakeResponse::Encoding::Gzip;
+      }
+    }
+    return FakeResponse::Encoding::Identity;
+  };
+
+  // What to answer is decided and recorded under one lock, so that the counts behind the change
+  // options follow the order in which responses are served; the body is rendered outside it.
+  enum class Answer { Missing, Refused, RateLimited, Redirect, Page, Redesigned, RobotCheck };
+  Answer answer = Answer::Page;
+  int status = 200;
+  FakeResponse::Encoding encoding = FakeResponse::Encoding::Identity;
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    attempt = ++requests_per_path_[path];
+    const int attempt = ++requests_per_path_[path];
+    if (robot_check_after_ && ok_responses_ >= *robot_check_after_) {
+      answer = Answer::RobotCheck;
+    } else if (!page) {
+      answer = Answer::Missing;
+      status = 404;
+    } else if (attempt == 1 && failure_roll < options_.RefusedPercent) {
+      answer = Answer::Refused;
+      status = 403;
+    } else if (attempt == 1 &&
+               failure_roll < options_.RefusedPercent + options_.RateLimitedPercent) {
+      answer = Answer::RateLimited;
+      status = 429;
+    } else if (page->Type == Page::Kind::Redirect) {
+      answer = Answer::Redirect;
+      status = 301;
+    } else if (page->Type == Page::Kind::Organization) {
+      if (changed_after_ && organization_pages_ >= *changed_after_) {
+        answer = Answer::Redesigned;
+      }
+      ++organization_pages_;
+    }
+    if (status == 200) {
+      ++ok_responses_;
+    }
+    encoding = encoding_for(status);
+    served_.push_back(ServedResponse{path, status, encoding,
+                                     answer == Answer::Redesigned || answer == Answer::RobotCheck});
   }
 
   FakeResponse response;
-  const std::optional<Page> page = Find(std::string_view(path).substr(0, path.find('?')));
-  const int failure_roll = static_cast<int>(PathHash(path, 1) % 100);
-  if (!page) {
-    response = FakeResponse::Error(404);
-    response.Body = "<html><body><h1>Страница не найдена</h1></body></html>";
-  } else if (attempt == 1 && failure_roll < options_.RefusedPercent) {
-    response = FakeResponse::Error(403);
-    response.Body = "<html><body><h1>Доступ ограничен</h1></body></html>";
-  } else if (attempt == 1 && failure_roll < options_.RefusedPercent + options_.RateLimitedPercent) {
-    response = FakeResponse::Error(429);
-    response.Headers.emplace_back("Retry-After", "1");
-    response.Body = "<html><body><h1>Слишком много запросов</h1></body></html>";
-  } else if (page->Type == Page::Kind::Redirect) {
-    response = FakeResponse::Redirect(std::string(origin) + page->Target, 301);
-  } else {
-    response = FakeResponse::Page(Render(origin, *page));
+  switch (answer) {
+    case Answer::Missing:
+      response = FakeResponse::Error(404);
+      response.Body = "<html><body><h1>Страница не найдена</h1></body></html>";
+      break;
+    case Answer::Refused:
+      response = FakeResponse::Error(403);
+      response.Body = "<html><body><h1>Доступ ограничен</h1></body></html>";
+      break;
+    case Answer::RateLimited:
+      response = FakeResponse::Error(429);
+      response.Headers.emplace_back("Retry-After", "1");
+      response.Body = "<html><body><h1>Слишком много запросов</h1></body></html>";
+      break;
+    case Answer::Redirect:
+      response = FakeResponse::Redirect(std::string(origin) + page->Target, 301);
+      break;
+    case Answer::Page:
+    case Answer::Redesigned:
+      response = FakeResponse::Page(Render(origin, *page, answer == Answer::Redesigned));
+      break;
+    case Answer::RobotCheck:
+      response = FakeResponse::Page(RobotCheckPage());
+      break;
   }
-
-  const std::string accepted = Lower(request.Header("Accept-Encoding").value_or(""));
-  const std::uint64_t compress_roll = PathHash(path, 2);
-  if (response.Status == 200 &&
-      static_cast<int>(compress_roll % 100) < options_.CompressedPercent) {
-    if (compress_roll % 5 == 0 && Contains(accepted, "deflate")) {
-      response.ContentEncoding = FakeResponse::Encoding::Deflate;
-    } else if (Contains(accepted, "gzip")) {
-      response.ContentEncoding = FakeResponse::Encoding::Gzip;
-    }
-  }
-
-  std::lock_guard<std::mutex> guard(mutex_);
-  served_.push_back(ServedResponse{path, response.Status, response.ContentEncoding});
+  response.ContentEncoding = encoding;
   return response;
+}
+
+void FakeDirectory::BackToNormal() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  changed_after_.reset();
+  robot_check_after_.reset();
 }
 
 void FakeDirectory::Attach(FakeSite& site) {

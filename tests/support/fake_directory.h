@@ -47,6 +47,14 @@ struct DirectoryOptions {
   // About this many in a hundred pages are sent compressed (mostly gzip, some deflate) to a
   // client that accepts it.
   int CompressedPercent = 0;
+  // A site that changed while a run goes on. After the first ChangedAfter organization pages
+  // answered with 200 (counted over all paths, in the order served) organization pages keep the
+  // organization marker but show their values in markup the organization reader does not know,
+  // as after a redesign; listings and hubs stay as they are.
+  std::optional<int> ChangedAfter = std::nullopt;
+  // After the first RobotCheckAfter pages answered with 200, of any kind, every request gets the
+  // "are you a robot?" check page with 200 and none of the directory's markers.
+  std::optional<int> RobotCheckAfter = std::nullopt;
 };
 
 struct DirectorySubdivision {
@@ -79,6 +87,7 @@ struct ServedResponse {
   std::string Path;  // path and query as received
   int Status = 0;
   FakeResponse::Encoding Encoding = FakeResponse::Encoding::Identity;
+  bool Changed = false;  // a redesigned organization page or the robot check
 };
 
 // What a crawl with a single worker must produce: its requests in order, every organization row
@@ -113,6 +122,9 @@ class FakeDirectory {
   void Attach(FakeSite& site);
 
   std::vector<ServedResponse> Served() const;
+  // Switches ChangedAfter and RobotCheckAfter off: the site has recovered, and from the next
+  // request on serves its usual pages. Safe while the site serves.
+  void BackToNormal();
 
   // The crawl of these job addresses by a run with one worker and no failures.
   ExpectedCrawl ExpectCrawl(std::string_view origin,
@@ -148,7 +160,7 @@ class FakeDirectory {
   void BuildListings(const std::vector<std::size_t>& homes);
   void AddListing(Listing listing);
   std::optional<Page> Find(std::string_view path) const;
-  std::string Render(std::string_view origin, const Page& page) const;
+  std::string Render(std::string_view origin, const Page& page, bool redesigned) const;
   ListingPageData ListingData(std::string_view origin, const Listing& listing,
                               int page_number) const;
   std::uint64_t PathHash(std::string_view path, std::uint64_t salt) const;
@@ -164,6 +176,11 @@ class FakeDirectory {
   mutable std::mutex mutex_;
   std::map<std::string, int> requests_per_path_;
   std::vector<ServedResponse> served_;
+  // The change options, here so that BackToNormal can switch them off, and what they count.
+  std::optional<int> changed_after_;
+  std::optional<int> robot_check_after_;
+  int organization_pages_ = 0;  // organization pages answered with 200
+  int ok_responses_ = 0;        // responses with 200
 };
 
 }  // namespace mirava::testing

@@ -493,6 +493,72 @@ std::string HubPage(const HubPageData& data, const PageShape& shape) {
   return page;
 }
 
+std::string RedesignedOrganizationPage(const OrganizationPageData& data, const PageShape& shape) {
+  PageRandom random(shape.Seed);
+  std::string card = "<section class=\"company-card\">\n<h1 class=\"company-card__name\">" +
+                     HtmlEscape(data.Name) + "</h1>\n<div class=\"company-card__location\" " +
+                     "data-city=\"" + HtmlEscape(data.Locality) + "\">";
+  for (std::size_t i = 0; i < data.AddressParts.size(); ++i) {
+    card += (i > 0 ? ", <span>" : "<span>") + HtmlEscape(data.AddressParts[i]) + "</span>";
+  }
+  card += "</div>\n<div class=\"company-card__phones\">";
+  for (const std::string& phone : data.Phones) {
+    card += "<a class=\"company-card__phone\" href=\"tel:" + HtmlEscape(phone) + "\">" +
+            HtmlEscape(phone) + "</a>";
+  }
+  card += "</div>\n<div class=\"company-card__chats\">";
+  const auto chat = [&](std::string_view prefix, const std::string& id, std::string_view label) {
+    if (!id.empty()) {
+      card += "<a class=\"company-card__chat\" href=\"" + std::string(prefix) + HtmlEscape(id) +
+              "\" rel=\"nofollow\">" + std::string(label) + "</a>";
+    }
+  };
+  chat(analysis::kWhatsAppPrefix, data.WhatsApp, "WhatsApp");
+  chat(analysis::kTelegramPrefix, data.Telegram, "Telegram");
+  chat(analysis::kMaxProfilePrefix, data.Max, "Max");
+  card += "</div>\n";
+  if (!data.WebSite.empty()) {
+    card += "<div class=\"company-card__site\"><a href=\"" + HtmlEscape(data.WebSite) +
+            "\" rel=\"nofollow noopener\">" + HtmlEscape(CutBefore(data.WebSite, '?')) +
+            "</a></div>\n";
+  }
+  card += "<div class=\"company-card__networks\">";
+  if (!data.Vk.empty()) {
+    card += "<a href=\"" + HtmlEscape(data.Vk) + "\" data-network=\"vk\">ВКонтакте</a>";
+  }
+  if (!data.Tg.empty()) {
+    card += "<a href=\"" + HtmlEscape(data.Tg) + "\" data-network=\"tg\">Telegram-канал</a>";
+  }
+  card += "</div>\n</section>\n";
+
+  const std::size_t fixed = 2000 + card.size();
+  const FillerSplit filler =
+      SplitFiller(shape.TargetSize > fixed ? shape.TargetSize - fixed : 0, random);
+  std::string page;
+  page.reserve(shape.TargetSize + fixed + 4096);
+  AddHead(page, random, data.Name + " — контакты и отзывы", filler.Head);
+  // The marker stays; the name moved to another key.
+  page += "<script>window.Global=window.Global||{};window.Global.organizationId=" + data.Id +
+          ";window.Global.company={id: " + data.Id + ", title: '" + HtmlEscape(data.Name) +
+          "'};</script>\n</head>\n<body class=\"page-company\">\n";
+  AddNavigation(page, random, filler.Navigation);
+  page += card;
+  AddReviews(page, random, filler.Middle + filler.Tail);
+  AddFooter(page);
+  return page;
+}
+
+std::string RobotCheckPage() {
+  return "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<title>Проверка</title>\n</head>\n<body class=\"page-check\">\n"
+         "<div class=\"check\">\n<h2 class=\"check__title\">Подтвердите, что вы не робот</h2>\n"
+         "<p>С вашего адреса пришло слишком много запросов. Отметьте флажок, чтобы "
+         "продолжить.</p>\n"
+         "<form method=\"post\" action=\"/check/\"><label><input type=\"checkbox\" "
+         "name=\"human\"> Я не робот</label> <button type=\"submit\">Продолжить</button></form>\n"
+         "</div>\n</body>\n</html>\n";
+}
+
 analysis::OrganizationRow ExpectedRow(const OrganizationPageData& data, const std::string& url,
                                       const std::string& category) {
   analysis::OrganizationRow row;

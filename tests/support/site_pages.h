@@ -68,6 +68,14 @@ struct PageShape {
 std::string OrganizationPage(const OrganizationPageData& data, const PageShape& shape = {});
 std::string ListingPage(const ListingPageData& data, const PageShape& shape = {});
 std::string HubPage(const HubPageData& data, const PageShape& shape = {});
+// The organization page of a redesigned site: it still carries the organization marker, but the
+// name, address, city, phone, messengers, web site and social links sit in markup the
+// organization reader does not know, so every one of them reads back empty.
+std::string RedesignedOrganizationPage(const OrganizationPageData& data,
+                                       const PageShape& shape = {});
+// The "are you a robot?" check a site answers in place of any page, with none of the markers of
+// organization, listing or hub pages.
+std::string RobotCheckPage();
 
 // The row the organization reader gives for a page made from `data`.
 analysis::OrganizationRow ExpectedRow(const OrganizationPageData& data, const std::string& url,

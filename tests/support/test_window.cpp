@@ -58,6 +58,12 @@ void EventRecorder::AutoPauseArmed(std::chrono::milliseconds delay) {
   timer_arms_.push_back(static_cast<int>(delay.count()));
 }
 
+void EventRecorder::PagesUnrecognised(const std::string& message) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Check("pages unrecognised");
+  alarms_.push_back(message);
+}
+
 void EventRecorder::RunEnded(engine::RunOutcome outcome, const std::string& message) {
   std::lock_guard<std::mutex> guard(mutex_);
   Check("ended");
@@ -78,6 +84,11 @@ std::vector<std::string> EventRecorder::Events() const {
 std::vector<int> EventRecorder::TimerArms() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return timer_arms_;
+}
+
+std::vector<std::string> EventRecorder::Alarms() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return alarms_;
 }
 
 std::vector<std::string> EventRecorder::Hints() const {

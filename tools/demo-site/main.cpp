@@ -3,9 +3,13 @@
 // Like a real site it compresses its pages and now and then refuses a request (403) or asks the
 // client to slow down (429); a repeated request gets the page. With --no-rate-limit it never
 // answers 429, so the program can crawl it directly without its five-minute pauses.
+// --changed-after and --robot-check-after make it a site that changes under a running crawl: after
+// N organization pages its organization pages come in a markup the program does not read, or
+// after N pages every request gets an "are you a robot?" check page.
 //
 //   mirava_demo_site [--port N] [--port-file PATH] [--lists-folder DIR]
 //                    [--idle-exit-seconds S] [--seed N] [--no-rate-limit]
+//                    [--changed-after N] [--robot-check-after N]
 //
 // --lists-folder writes the program's cities.txt and categories.txt there, pointing at this site.
 // Stops on SIGINT or SIGTERM, and by itself once no request has come for S seconds.
@@ -36,17 +40,23 @@ struct Arguments {
   long IdleExitSeconds = 3600;
   std::uint32_t Seed = 1;
   bool RateLimit = true;
+  std::optional<int> ChangedAfter;
+  std::optional<int> RobotCheckAfter;
 };
 
 constexpr const char* kUsage =
     "usage: mirava_demo_site [--port N] [--port-file PATH] [--lists-folder DIR]\n"
     "                        [--idle-exit-seconds S] [--seed N] [--no-rate-limit]\n"
+    "                        [--changed-after N] [--robot-check-after N]\n"
     "  --port N               port on 127.0.0.1; 0 (the default) takes a free one\n"
     "  --port-file PATH       write the port there once the site answers\n"
     "  --lists-folder DIR     write cities.txt and categories.txt for this site there\n"
     "  --idle-exit-seconds S  stop after S seconds without a request (default 3600)\n"
     "  --seed N               which invented directory to serve (default 1)\n"
-    "  --no-rate-limit        never answer 429 (the demo folder crawls directly)\n";
+    "  --no-rate-limit        never answer 429 (the demo folder crawls directly)\n"
+    "  --changed-after N      after N organization pages, serve organization pages in a\n"
+    "                         changed markup whose values the program does not find\n"
+    "  --robot-check-after N  after N pages, answer every request with a robot check page\n";
 
 std::optional<long> Number(std::string_view text, long low, long high) {
   try {
@@ -95,6 +105,13 @@ std::optional<Arguments> Parse(int argc, char** argv) {
         return std::nullopt;
       }
       arguments.Seed = static_cast<std::uint32_t>(*seed);
+    } else if (name == "--changed-after" || name == "--robot-check-after") {
+      const auto count = Number(value, 0, 1000000000L);
+      if (!count) {
+        return std::nullopt;
+      }
+      (name == "--changed-after" ? arguments.ChangedAfter : arguments.RobotCheckAfter) =
+          static_cast<int>(*count);
     } else {
       return std::nullopt;
     }
@@ -159,7 +176,9 @@ int main(int argc, char** argv) {
                                               .PageBytes = 24 * 1024,
                                               .RefusedPercent = 3,
                                               .RateLimitedPercent = arguments->RateLimit ? 3 : 0,
-                                              .CompressedPercent = 100});
+                                              .CompressedPercent = 100,
+                                              .ChangedAfter = arguments->ChangedAfter,
+                                              .RobotCheckAfter = arguments->RobotCheckAfter});
     mirava::testing::FakeSite site(arguments->Port);
     std::atomic<std::int64_t> last_request{NowSeconds()};
     site.SetHandler([&directory, &last_request,

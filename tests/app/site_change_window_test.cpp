@@ -1,0 +1,114 @@
+// The window's side of a run that holds because the site's pages stopped being recognised: one
+// message box that says what happened and what to do, "пауза" goes on, "стоп" ends the run and
+// leaves it continuable. And the site check button.
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "app_test_main.h"
+#include "engine/run_continuation.h"
+#include "form_fixture.h"
+#include "tests/support/fake_directory.h"
+#include "tests/support/fake_site.h"
+
+using mirava::app::TMainForm;
+using mirava::testing::DirectoryOptions;
+using mirava::testing::DirectorySize;
+using mirava::testing::FakeDirectory;
+using mirava::testing::FakeSite;
+using mirava::testing::FormFixture;
+
+namespace {
+
+// The demo directory's first city and category, selected, fetched by two threads at once.
+void PrepareDirectory(FormFixture& fixture, const FakeDirectory& directory, const FakeSite& site) {
+  const QString city = QString::fromStdString(directory.Cities()[0].Name);
+  const QString category = QString::fromStdString(directory.Categories()[0].Name);
+  fixture.WriteLists(
+      {city + "=" + QString::fromStdString(directory.CityValue(site.Origin(), 0))},
+      {category + "=" + QString::fromStdString(directory.Categories()[0].Path), "Вторая=b/"});
+  fixture.Write("selection1.txt", (city + "\r\n").toUtf8());
+  fixture.Write("selection2.txt", "\xEF\xBB\xBF" + (category + "\r\n").toUtf8());
+  fixture.Write("settings.ini", "[Settings]\r\nInterval=0\r\nThreads=2\r\n");
+}
+
+constexpr int kRunTimeoutMs = 60000;
+
+}  // namespace
+
+class SiteChangeWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void OneMessageThenPauseGoesOnAndTheRunFinishes() {
+    FakeDirectory directory({.Seed = 7, .Size = DirectorySize::Demo, .RobotCheckAfter = 3});
+    FakeSite site;
+    directory.Attach(site);
+    FormFixture fixture;
+    PrepareDirectory(fixture, directory, site);
+    const auto form = fixture.MakeForm();
+    form->show();
+    form->StartButtonClick();
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.messages.size(), std::size_t{1}, kRunTimeoutMs);
+    QCOMPARE(fixture.messages[0].Icon, mirava::app::MessageIcon::Warning);
+    QCOMPARE(fixture.messages[0].Caption, QStringLiteral("Внимание!"));
+    QVERIFY(
+        fixture.messages[0].Text.startsWith("Страницы сайта перестали распознаваться: 20 подряд"));
+    QVERIFY(fixture.messages[0].Text.contains("кнопка «пауза» продолжит работу"));
+    QVERIFY(form->LogsMemo->toPlainText().contains(
+        "Страницы сайта перестали распознаваться: 20 подряд"));
+    {
+      const auto run = form->ActiveRun();
+      QVERIFY(run);
+      QVERIFY(run->IsPaused());
+    }
+
+    directory.BackToNormal();
+    QTest::mouseClick(form->PauseButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form->CurrentScraper.expired(), kRunTimeoutMs);
+    QVERIFY(form->LogsMemo->toPlainText().contains("Сбор данных завершен"));
+    QCOMPARE(fixture.messages.size(), std::size_t{1});
+  }
+
+  void StopEndsTheHeldRunAndItCanBeContinued() {
+    FakeDirectory directory({.Seed = 7, .Size = DirectorySize::Demo, .ChangedAfter = 2});
+    FakeSite site;
+    directory.Attach(site);
+    FormFixture fixture;
+    PrepareDirectory(fixture, directory, site);
+    const auto form = fixture.MakeForm();
+    form->show();
+    form->StartButtonClick();
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.messages.size(), std::size_t{1}, kRunTimeoutMs);
+    QTest::mouseClick(form->StopButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form->CurrentScraper.expired(), kRunTimeoutMs);
+    QVERIFY(form->LogsMemo->toPlainText().contains("Работа прервана, ее можно продолжить"));
+    const auto unfinished = mirava::engine::FindUnfinishedRun(fixture.Path("").toStdString());
+    QVERIFY(unfinished);
+    QVERIFY(!unfinished->Damage);
+  }
+
+  void CheckButtonReportsInTheLogAndWritesNoFile() {
+    FakeDirectory directory({.Seed = 7, .Size = DirectorySize::Demo, .ChangedAfter = 0});
+    FakeSite site;
+    directory.Attach(site);
+    FormFixture fixture;
+    PrepareDirectory(fixture, directory, site);
+    const auto form = fixture.MakeForm();
+    form->show();
+    const QStringList before = QDir(fixture.Path("")).entryList(QDir::Files);
+    QTest::mouseClick(form->CheckButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form->LogsMemo->toPlainText().contains("Проверка не пройдена"),
+                             kRunTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(form->CurrentScraper.expired(), kRunTimeoutMs);
+    QVERIFY(form->StartButton->isEnabled());
+    QVERIFY(form->CheckButton->isEnabled());
+    QVERIFY(form->LogsMemo->toPlainText().contains("не распознана: нет ни названия, ни адреса"));
+    QCOMPARE(QDir(fixture.Path("")).entryList(QDir::Files), before);
+    QVERIFY(fixture.messages.empty());
+  }
+};
+
+MIRAVA_APP_TEST(SiteChangeWindowTest)
+#include "site_change_window_test.moc"
