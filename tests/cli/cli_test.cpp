@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "analysis/organization_row.h"
+#include "tests/support/fake_directory.h"
 #include "tests/support/fake_site.h"
 #include "tests/support/wait_for.h"
 
@@ -324,6 +325,107 @@ TEST_F(CliTest, SecondSigintEndsAtOnceWithStatus130) {
   const auto results = Files("data", ".tab");
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(ReadAll(results[0]), "\xEF\xBB\xBF" + analysis::HeaderLine() + "\r\n");
+}
+
+class CliSiteChangeTest : public CliTest {
+ protected:
+  void WriteListsOf(const FakeDirectory& directory, const FakeSite& site) const {
+    std::string cities = "\xEF\xBB\xBF";
+    for (std::size_t city = 0; city < directory.Cities().size(); ++city) {
+      cities +=
+          directory.Cities()[city].Name + "=" + directory.CityValue(site.Origin(), city) + "\r\n";
+    }
+    std::string categories = "\xEF\xBB\xBF";
+    for (const DirectoryCategory& category : directory.Categories()) {
+      categories += category.Name + "=" + category.Path + "\r\n";
+    }
+    WriteFile("cities.txt", cities);
+    WriteFile("categories.txt", categories);
+  }
+};
+
+// The alarm stops the run as Ctrl+C does, with a status of its own; once the site is back to
+// normal the run is continued to its end.
+TEST_F(CliSiteChangeTest, UnrecognisedPagesStopTheRunWithStatusFourAndItContinuesLater) {
+  FakeDirectory directory({.Seed = 5, .Size = DirectorySize::Demo, .RobotCheckAfter = 5});
+  FakeSite site;
+  directory.Attach(site);
+  WriteListsOf(directory, site);
+  // Three of the smaller rubrics of one city: some hundred pages.
+  const std::vector<std::string> run{"--city",     directory.Cities()[0].Name,
+                                     "--category", directory.Categories()[1].Name,
+                                     "--category", directory.Categories()[2].Name,
+                                     "--category", directory.Categories()[3].Name,
+                                     "--threads",  "2",
+                                     "--interval", "0",
+                                     "--folder",   Folder(),
+                                     "--no-open"};
+  {
+    CliProcess cli(run, folder_);
+    ASSERT_TRUE(cli.Started());
+    ASSERT_EQ(cli.Wait(), 4) << cli.Err();
+    EXPECT_THAT(cli.Out(), HasSubstr(": Страницы сайта перестали распознаваться: 20 подряд ("));
+    EXPECT_THAT(cli.Out(), HasSubstr(": Останавливаем работу\n"));
+    EXPECT_THAT(cli.Out(), HasSubstr(": Работа прервана, ее можно продолжить"));
+    EXPECT_THAT(cli.Out(), Not(HasSubstr("Сбор данных завершен")));
+    EXPECT_THAT(cli.Err(), HasSubstr("mirava-cli: Заполнено: "));
+    EXPECT_THAT(cli.Err(), HasSubstr("mirava-cli --continue"));
+    EXPECT_EQ(Files("data", ".xlsx").size(), 1u);
+    EXPECT_EQ(Files("log", ".txt").size(), 1u);
+  }
+
+  directory.BackToNormal();
+  CliProcess continued(
+      {"--continue", "--threads", "2", "--interval", "0", "--folder", Folder(), "--no-open"},
+      folder_);
+  ASSERT_TRUE(continued.Started());
+  ASSERT_EQ(continued.Wait(), 0) << continued.Err();
+  EXPECT_THAT(continued.Out(), HasSubstr(": Сбор данных завершен\n"));
+  EXPECT_THAT(continued.Out(), Not(HasSubstr("перестали распознаваться")));
+}
+
+TEST_F(CliSiteChangeTest, CheckPassesOnTheDirectoryAndFailsWithStatusFourOnAChangedOne) {
+  struct Case {
+    std::optional<int> changed_after;
+    int status;
+    std::string verdict;
+  };
+  const Case cases[] = {
+      {std::nullopt, 0, ": Проверка пройдена: распознаны все страницы (6)"},
+      {0, 4,
+       ": Проверка не пройдена: не распознаны 5 из 6 страниц. Возможно, сайт изменил страницы или "
+       "показывает проверку «я не робот»; ни на одной странице организации не найдено: "
+       "Организация, Адрес, Город, Телефон, WhatsApp, Telegram, Max, Сайт, VK, TG"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    FakeDirectory directory(
+        {.Seed = 5, .Size = DirectorySize::Demo, .ChangedAfter = c.changed_after});
+    FakeSite site;
+    directory.Attach(site);
+    WriteListsOf(directory, site);
+    CliProcess cli({"--check", "--all-cities", "--all-categories", "--interval", "0", "--folder",
+                    Folder(), "--no-open"},
+                   folder_);
+    ASSERT_TRUE(cli.Started());
+    EXPECT_EQ(cli.Wait(), c.status) << cli.Err();
+    EXPECT_THAT(cli.Out(), HasSubstr(c.verdict));
+    EXPECT_EQ(site.RequestCount(), 6u);
+    EXPECT_THAT(Files("data", ".tab"), ::testing::IsEmpty());
+    EXPECT_THAT(Files("log", ".txt"), ::testing::IsEmpty());
+  }
+}
+
+TEST_F(CliTest, HelpTellsOfTheCheckAndStatusFour) {
+  CliProcess cli({"--help"}, folder_);
+  ASSERT_TRUE(cli.Started());
+  EXPECT_EQ(cli.Wait(), 0);
+  EXPECT_THAT(cli.Out(), HasSubstr("--check"));
+  EXPECT_THAT(cli.Out(), HasSubstr("4 — страницы сайта перестали распознаваться"));
+  EXPECT_THAT(cli.Out(), HasSubstr("UnrecognisedPagesLimit"));
+  CliProcess both({"--check", "--continue"}, folder_);
+  ASSERT_TRUE(both.Started());
+  EXPECT_EQ(both.Wait(), 2);
 }
 
 }  // namespace
