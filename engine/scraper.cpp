@@ -132,6 +132,7 @@ void TScraper::Resume() {
     return;
   }
   channel_->Line("Отключаем паузу, продолжаем работу");
+  Hold->Set(false);
   SetPaused(false);
 }
 
@@ -253,6 +254,7 @@ bool TScraper::SetUp(std::string& failure) {
     services->Proxies = Proxies;
     services->Rotation = environment_.Rotation;
     services->Fetch = environment_.Fetch;
+    services->Hold = Hold;
     Services = std::move(services);
     SkippedProxyLines = std::move(proxies.SkippedLines);
     Log("Начинаем работу...");
@@ -514,6 +516,9 @@ void TScraper::ReadPage(const TScrapingThread& worker) {
 void TScraper::HoldForUnrecognisedPages(const std::string& text) {
   Log(text);
   channel_->PagesUnrecognised(text);
+  // Workers still in the middle of a page send nothing more; a stop reaches them through their
+  // own flags, so only a resume lifts this.
+  Hold->Set(true);
   // The pause every other hold uses: the pool loop makes the journal durable and waits, and the
   // operator's "пауза" goes on, "стоп" ends it.
   SetPaused(true);

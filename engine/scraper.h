@@ -173,6 +173,8 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   std::shared_ptr<const ProxyList> Proxies;
   std::map<std::string, ProxyRecord> ProxyRecordsAtStart;  // for the run's proxy summary
   std::shared_ptr<const WorkerServices> Services;
+  // Held while the run waits for the operator after its pages stopped being recognised.
+  const std::shared_ptr<RunHold> Hold = std::make_shared<RunHold>();
 
   std::deque<std::string> WorkQueue;
   engine::VisitedList VisitedList;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -11,6 +12,9 @@
 namespace mirava::engine {
 
 namespace {
+
+// A stop that came while the run held, before the worker's request went out: nothing to report.
+struct StoppedWhileHeld {};
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
@@ -67,6 +71,16 @@ void TScrapingThread::Execute() {
   HandOff();
 }
 
+void TScrapingThread::WaitWhileHeld() const {
+  if (services_->Hold) {
+    services_->Hold->WaitWhileHeld(stop_, services_->Fetch.Poll);
+  }
+}
+
+bool TScrapingThread::Held() const {
+  return services_->Hold && services_->Hold->Held();
+}
+
 void TScrapingThread::RunAttempts(HttpClient& client) {
   const FetchSettings& fetch = services_->Fetch;
   ProxySettings proxy_settings;  // what ApplyProxy left from earlier attempts stays
@@ -76,6 +90,7 @@ void TScrapingThread::RunAttempts(HttpClient& client) {
       return;
     }
     WaitForProxyTurn();
+    WaitWhileHeld();
     if (StopRequested()) {
       return;
     }
@@ -103,6 +118,8 @@ void TScrapingThread::RunAttempts(HttpClient& client) {
         return;
       }
       failure = std::move(response);
+    } catch (const StoppedWhileHeld&) {
+      return;
     } catch (const std::exception& error) {
       failure = HttpResult{false, error.what(), 0, FailureKind::Other};
       page_missing_ = false;
@@ -117,13 +134,27 @@ HttpResult TScrapingThread::Send(HttpClient& client, ProxySettings& proxy_settin
                                  std::string& body) {
   const WorkerServices& services = *services_;
   if (!UseProxy) {
-    // The turn ends when this scope does, request failed or not: LastRequestTick moves and the
-    // lock is released before the failure is handled.
-    RequestTurn turn(*services.RequestMutex, *services.Pacing, *services.Clock, RequestInterval,
-                     stop_, TickMs(services.Fetch.Poll));
-    HttpResult response = client.Get(url, body);
-    page_missing_ = IsNotFound(response);
-    return response;
+    for (;;) {
+      std::optional<HttpResult> response;
+      {
+        // The turn ends when this scope does, request failed or not: LastRequestTick moves and
+        // the lock is released before the failure is handled.
+        RequestTurn turn(*services.RequestMutex, *services.Pacing, *services.Clock, RequestInterval,
+                         stop_, TickMs(services.Fetch.Poll));
+        // The run may have come to hold while this worker waited for its turn.
+        if (!Held()) {
+          response = client.Get(url, body);
+        }
+      }
+      if (response) {
+        page_missing_ = IsNotFound(*response);
+        return std::move(*response);
+      }
+      WaitWhileHeld();
+      if (StopRequested()) {
+        throw StoppedWhileHeld{};
+      }
+    }
   }
   ApplyProxy(proxy_settings, proxy);
   client.SetProxy(proxy_settings);

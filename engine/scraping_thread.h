@@ -14,6 +14,7 @@
 #include "engine/proxy_list.h"
 #include "engine/request_pacing.h"
 #include "engine/run_event_channel.h"
+#include "engine/run_hold.h"
 #include "engine/run_timings.h"
 #include "engine/worker_lists.h"
 
@@ -49,6 +50,8 @@ struct WorkerServices {
   std::shared_ptr<const ProxyList> Proxies;
   std::shared_ptr<ProxyRotation> Rotation;
   FetchSettings Fetch;
+  // Set while the run holds for the operator; none: never held.
+  std::shared_ptr<const RunHold> Hold;
 };
 
 // How a worker's page ended.
@@ -93,6 +96,9 @@ class TScrapingThread {
   // When the rotation handed out an entry that is still set aside (every entry is), waits until
   // its cool-down ends or a stop; announces an entry that is back.
   void WaitForProxyTurn();
+  // While the run holds, waits until it goes on or the worker is stopped.
+  void WaitWhileHeld() const;
+  bool Held() const;
   // Counts one request through the proxy of `settings` towards its health.
   void RecordProxyHealth(const ProxySettings& settings, const HttpResult& response);
   static bool IsNotFound(const HttpResult& response);
