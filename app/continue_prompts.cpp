@@ -2,11 +2,16 @@
 
 namespace mirava::app {
 
-Question ContinueRunQuestion(const engine::UnfinishedRun& run) {
+Question ContinueRunQuestion(const engine::UnfinishedRun& run, const engine::RunRequest& settings) {
   QString text = QStringLiteral("В папке есть незавершенная работа.\r\n\r\nФайл результатов: ") +
                  QString::fromStdString(run.ResultsFileName) +
                  QStringLiteral("\r\nСобрано организаций: ") + QString::number(run.Rows) +
-                 QStringLiteral("\r\nОсталось страниц: ") + QString::number(run.PagesLeft);
+                 QStringLiteral("\r\nОсталось страниц: ") + QString::number(run.PagesLeft) +
+                 QStringLiteral("\r\nПродолжится с настройками окна: потоков ") +
+                 QString::number(settings.ThreadsLimit) + QStringLiteral(", интервал ") +
+                 QString::number(settings.IntervalSec) + QStringLiteral(" с, ") +
+                 (settings.UseProxy ? QStringLiteral("через прокси из proxy.txt")
+                                    : QStringLiteral("напрямую, без прокси"));
   if (run.Damage) {
     text += QStringLiteral("\r\n\r\n") + QString::fromStdString(*run.Damage);
   }

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "engine/run_continuation.h"
+#include "engine/run_events.h"
 
 namespace mirava::app {
 
@@ -14,7 +15,8 @@ struct Question {
   QString No;
 };
 
-Question ContinueRunQuestion(const engine::UnfinishedRun& run);
+// `settings`: the threads, interval and proxy switch the window would continue the run with.
+Question ContinueRunQuestion(const engine::UnfinishedRun& run, const engine::RunRequest& settings);
 Question CloseDuringRunQuestion();
 
 }  // namespace mirava::app

@@ -563,7 +563,7 @@ bool TMainForm::OfferUnfinishedRun() {
   if (!unfinished) {
     return false;
   }
-  const Question question = ContinueRunQuestion(*unfinished);
+  const Question question = ContinueRunQuestion(*unfinished, MakeRunRequest());
   if (!Ask(question.Caption, question.Text, question.Yes, question.No)) {
     try {
       engine::SetAsideUnfinishedRun(Folder(), unfinished->ResultsFileName);

@@ -109,7 +109,7 @@ void BM_RebuildFromJournal(benchmark::State& state) {
     const std::string scratch = folder + "scratch.journal";
     engine::RunRecorder recorder(output::CreateResultsSink(scratch),
                                  engine::platform::MakeSystemClock());
-    const auto restored = recorder.Restore(std::move(run), queue, visited, categories);
+    const auto restored = recorder.Restore(std::move(run), engine::RunRequest{}, queue, visited, categories);
     benchmark::DoNotOptimize(restored);
     if (static_cast<long long>(queue.size()) != pages / 2) {
       state.SkipWithError("the queue was not rebuilt");

@@ -125,8 +125,13 @@ std::variant<CliOptions, UsageError> ParseArguments(const std::vector<std::strin
       error = flag(options.AllCities);
     } else if (name == "--all-categories") {
       error = flag(options.AllCategories);
-    } else if (name == "--proxy") {
-      error = flag(options.UseProxy);
+    } else if (name == "--proxy" || name == "--no-proxy") {
+      bool given = false;
+      error = flag(given);
+      if (options.UseProxy && *options.UseProxy != (name == "--proxy")) {
+        return UsageError{"--proxy и --no-proxy не указываются вместе"};
+      }
+      options.UseProxy = name == "--proxy";
     } else if (name == "--no-open") {
       error = flag(options.NoOpen);
     } else if (name == "--continue") {
@@ -208,12 +213,16 @@ std::string HelpText() {
   --threads N          число потоков, от 1 до 1000 (по умолчанию 1)
   --interval СЕКУНДЫ   интервал между запросами к сайту (по умолчанию 10, с --proxy 0)
   --proxy              использовать прокси из файла proxy.txt
+  --no-proxy           работать напрямую (с --continue: переключить работу, начатую
+                       через прокси, на прямые запросы)
   --folder ПАПКА       где лежат cities.txt, categories.txt, proxy.txt и куда пишутся
                        результаты (по умолчанию папка программы)
   --no-open            не открывать файл Excel по окончании (без этого параметра он
                        открывается, только если есть графический экран)
   --continue           продолжить прерванную работу из папки (остановленную, закрытую
-                       или оборванную сбоем) с того места, где она прервалась
+                       или оборванную сбоем) с того места, где она прервалась, с теми же
+                       числом потоков, интервалом и прокси; заданный параметр меняет
+                       только свое значение
   --check              не собирать, а проверить сайт: загрузить страницу списка первого
                        задания и до 5 страниц организаций из нее (с тем же интервалом и
                        прокси, что и работа), показать, что на каждой распознано, и
@@ -247,12 +256,15 @@ Usage: mirava-cli (--city NAME ... | --all-cities)
   --threads N          download threads, 1 to 1000 (default 1)
   --interval SECONDS   time between requests to the site (default 10, 0 with --proxy)
   --proxy              use the proxies listed in proxy.txt
+  --no-proxy           send requests directly (with --continue: switch a run started
+                       through proxies to direct requests)
   --folder DIR         where cities.txt, categories.txt and proxy.txt are and where the
                        results go (default: the program's own folder)
   --no-open            do not open the workbook at the end (by default it is opened only
                        when a display is present)
   --continue           continue the folder's interrupted run (stopped, closed or cut short
-                       by a crash) where it left off
+                       by a crash) where it left off, with its threads, interval and proxy
+                       mode; an option given changes its own value only
   --check              check the site instead of crawling it: fetch the first job's listing
                        page and up to 5 of its organization pages (paced and proxied as a
                        run), tell what was recognised on each and give a verdict; no
@@ -278,8 +290,8 @@ run; 2 bad options or list files; 3 stopped; 4 the site's pages stopped being re
 namespace {
 
 // As the window's start: proxies asked for never turn into direct requests by accident.
-std::optional<UsageError> ProxyProblem(const CliOptions& options, const std::string& folder) {
-  if (!options.UseProxy) {
+std::optional<UsageError> ProxyProblem(bool use_proxy, const std::string& folder) {
+  if (!use_proxy) {
     return std::nullopt;
   }
   if (auto why = engine::ProxyFileProblem(folder + "proxy.txt")) {
@@ -290,13 +302,15 @@ std::optional<UsageError> ProxyProblem(const CliOptions& options, const std::str
   return std::nullopt;
 }
 
-// What a new run and a continued one take alike from the command line.
+// What a new run and a continued one take alike from the command line; a continued run's own
+// settings come later, from its journal.
 void ApplyRunSettings(const CliOptions& options, const std::string& folder,
                       engine::RunRequest& request) {
-  request.ThreadsLimit = options.Threads;
-  request.UseProxy = options.UseProxy;
+  const bool use_proxy = options.UseProxy.value_or(false);
+  request.ThreadsLimit = options.Threads.value_or(1);
+  request.UseProxy = use_proxy;
   request.IntervalSec =
-      options.IntervalSec.value_or(options.UseProxy ? kProxyIntervalSec : kDirectIntervalSec);
+      options.IntervalSec.value_or(use_proxy ? kProxyIntervalSec : kDirectIntervalSec);
   request.Folder = folder;
   request.CheckOnly = options.Check;
   // The window's settings file holds the operator's limit, if he set one.
@@ -312,8 +326,9 @@ std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& op
                                                             const std::string& folder,
                                                             std::vector<std::string>& warnings) {
   if (options.Continue) {
-    // The selection comes from the run's journal; the list files are not needed.
-    if (auto problem = ProxyProblem(options, folder)) {
+    // The selection and the settings come from the run's journal; the list files are not
+    // needed. A --proxy given is checked at once, a recorded proxy mode once it is known.
+    if (auto problem = ProxyProblem(options.UseProxy.value_or(false), folder)) {
       return *problem;
     }
     engine::RunRequest request;
@@ -343,12 +358,38 @@ std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& op
     return UsageError{"В файле " + std::string(config::kCategoriesFileName) + " нет рубрик " +
                       JoinQuoted(missing_categories)};
   }
-  if (auto problem = ProxyProblem(options, folder)) {
+  if (auto problem = ProxyProblem(options.UseProxy.value_or(false), folder)) {
     return *problem;
   }
   ApplyRunSettings(options, folder, request);
   return request;
 }
+
+namespace {
+
+void ApplyRecordedSettings(const CliOptions& options,
+                           const std::optional<engine::RecordedSettings>& recorded,
+                           engine::RunRequest& request) {
+  // A run that recorded nothing continues as a new run would start.
+  const engine::RecordedSettings base = recorded.value_or(engine::RecordedSettings{
+      1, options.UseProxy.value_or(false) ? kProxyIntervalSec : kDirectIntervalSec, false});
+  request.ThreadsLimit = options.Threads.value_or(base.ThreadsLimit);
+  request.UseProxy = options.UseProxy.value_or(base.UseProxy);
+  // Switching the mode takes that mode's interval, as the window's proxy box does: direct
+  // requests must never go on at a proxy run's interval of 0 unless asked for.
+  const int mode_interval = request.UseProxy == base.UseProxy
+                                ? base.IntervalSec
+                                : (request.UseProxy ? kProxyIntervalSec : kDirectIntervalSec);
+  request.IntervalSec = options.IntervalSec.value_or(mode_interval);
+}
+
+std::string SettingsText(const engine::RunRequest& request) {
+  return "потоков " + std::to_string(request.ThreadsLimit) + ", интервал " +
+         std::to_string(request.IntervalSec) + " с, " +
+         (request.UseProxy ? "через прокси из proxy.txt" : "напрямую, без прокси");
+}
+
+}  // namespace
 
 std::optional<UsageError> ApplyUnfinishedRun(const CliOptions& options, const std::string& folder,
                                              engine::RunRequest& request,
@@ -376,7 +417,12 @@ std::optional<UsageError> ApplyUnfinishedRun(const CliOptions& options, const st
   if (unfinished->Damage) {
     return UsageError{*unfinished->Damage};
   }
-  notes.push_back("Продолжаем прерванную работу: " + engine::DescribeUnfinishedRun(*unfinished));
+  ApplyRecordedSettings(options, unfinished->Settings, request);
+  if (auto problem = ProxyProblem(request.UseProxy, folder)) {
+    return problem;
+  }
+  notes.push_back("Продолжаем прерванную работу: " + engine::DescribeUnfinishedRun(*unfinished) +
+                  "; " + SettingsText(request));
   request.ContinueResultsFile = unfinished->ResultsFileName;
   return std::nullopt;
 }

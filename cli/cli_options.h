@@ -30,9 +30,13 @@ struct CliOptions {
   std::vector<std::string> Categories;
   bool AllCities = false;
   bool AllCategories = false;
-  int Threads = 1;
-  std::optional<int> IntervalSec;  // nothing: as the window sets it for the proxy switch
-  bool UseProxy = false;
+  // Nothing: 1 for a new run, the recorded limit for a continued one.
+  std::optional<int> Threads;
+  // Nothing: as the window sets it for the proxy switch (a continued run: as recorded, unless
+  // the proxy mode was switched).
+  std::optional<int> IntervalSec;
+  // --proxy or --no-proxy; nothing: direct for a new run, the recorded mode for a continued one.
+  std::optional<bool> UseProxy;
   std::optional<std::string> Folder;  // nothing: the program's own folder
   bool NoOpen = false;
   bool Help = false;
@@ -61,8 +65,10 @@ std::variant<engine::RunRequest, UsageError> MakeRunRequest(const CliOptions& op
                                                             std::vector<std::string>& warnings);
 
 // The unfinished run of `folder`, if any. With --continue, `request` becomes its continuation
-// (an error when there is none or it is damaged); without, the run is named in `notes` and left
-// alone, and `request` stays a new run.
+// (an error when there is none or it is damaged) with the threads, interval and proxy mode the
+// run recorded, each overridden by its own option only; a proxy mode without a usable proxy.txt
+// is an error. Without --continue, the run is named in `notes` and left alone, and `request`
+// stays a new run.
 std::optional<UsageError> ApplyUnfinishedRun(const CliOptions& options, const std::string& folder,
                                              engine::RunRequest& request,
                                              std::vector<std::string>& notes);

@@ -15,8 +15,10 @@ class RecognitionWatch {
   explicit RecognitionWatch(int limit);
 
   // Counts one harvested page. `fetched_as_organization`: its address was queued from a
-  // listing's card. Returns the alarm's text when this page makes `limit` in a row; the count
-  // then starts afresh, so a run the operator lets go on holds again only after as many more.
+  // listing's card. Returns the alarm's text when this page makes `limit` unrecognised pages in
+  // a row, or `limit` of its kind in a row (a redesign of the organization pages alone shows
+  // between listings that are still recognised); the counts then start afresh, so a run the
+  // operator lets go on holds again only after as many more.
   std::optional<std::string> Count(bool recognised, bool fetched_as_organization,
                                    const std::string& url);
 
@@ -24,9 +26,14 @@ class RecognitionWatch {
   long long Unrecognised() const { return unrecognised_; }
 
  private:
+  void StartAfresh();
+
   int limit_;
   int in_a_row_ = 0;
   int organizations_in_a_row_ = 0;  // of in_a_row_, those queued as organization pages
+  // Unrecognised pages of one kind since the last recognised page of that kind.
+  int organization_row_ = 0;
+  int listing_row_ = 0;
   long long recognised_ = 0;
   long long unrecognised_ = 0;
 };

@@ -134,6 +134,7 @@ std::optional<UnfinishedRun> FindUnfinishedRun(const std::string& folder) {
         continue;
       }
       run.Rows = loaded.Results.Rows;
+      run.Settings = loaded.Journal.Settings;
       run.PagesLeft = PagesLeft(loaded.Journal, loaded.Results);
     } catch (const ContinueRefused& refused) {
       run.Damage = refused.what();

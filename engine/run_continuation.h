@@ -15,6 +15,8 @@ struct UnfinishedRun {
   std::string ResultsFileName;  // data<n>.tab
   long long Rows = 0;           // organizations in its results file
   long long PagesLeft = 0;      // pages not yet fetched, failed ones included
+  // What it was started or last continued with; none for a run that did not record them.
+  std::optional<RecordedSettings> Settings;
   // Why it cannot be continued (Russian): its journal or results file is damaged beyond a torn
   // last line. Continuing then starts nothing.
   std::optional<std::string> Damage;

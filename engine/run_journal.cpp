@@ -17,6 +17,7 @@ constexpr std::string_view kVersion = "1";
 constexpr char kHeader = 'H';
 constexpr char kCity = 'C';
 constexpr char kCategory = 'G';
+constexpr char kSettings = 'S';
 constexpr char kQueued = 'Q';
 constexpr char kDone = 'D';
 constexpr char kFailed = 'F';
@@ -97,6 +98,24 @@ std::optional<std::uint32_t> ParseHex8(std::string_view text) {
     }
   }
   return value;
+}
+
+// A non-negative whole number as the settings record writes it.
+std::optional<int> ParseCount(std::string_view text) {
+  if (text.empty() || text.size() > 10) {
+    return std::nullopt;
+  }
+  long long value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') {
+      return std::nullopt;
+    }
+    value = value * 10 + (c - '0');
+  }
+  if (value > 2147483647LL) {
+    return std::nullopt;
+  }
+  return static_cast<int>(value);
 }
 
 // Finds the pages a finished record speaks of. Pages finish about in queue order, a few threads
@@ -225,6 +244,10 @@ void JournalWriter::Selection(const std::vector<std::optional<std::string>>& cit
   }
 }
 
+void JournalWriter::Settings(int threads, int interval_sec, bool use_proxy) {
+  Record(kSettings, {std::to_string(threads), std::to_string(interval_sec), use_proxy ? "1" : "0"});
+}
+
 void JournalWriter::Queued(std::string_view address, std::string_view category) {
   Record(kQueued, {address, category});
 }
@@ -342,6 +365,13 @@ std::variant<JournalContents, JournalDamage> ReadJournal(std::string_view bytes)
       if (!index.Finish(values[0], type == kDone ? PageState::Done : PageState::Failed)) {
         return damaged("страница не стоит в очереди");
       }
+    } else if (type == kSettings && count == 3) {
+      const std::optional<int> threads = ParseCount(values[0]);
+      const std::optional<int> interval = ParseCount(values[1]);
+      if (!threads || !interval || (values[2] != "0" && values[2] != "1")) {
+        return damaged("неверная запись");
+      }
+      contents.Settings = RecordedSettings{*threads, *interval, values[2] == "1"};
     } else if (type == kComplete && count == 0) {
       contents.Complete = true;
     } else if (type == kSetAside && count == 0) {

@@ -4,8 +4,9 @@
 // is told apart from the torn last line a crash leaves (which is ignored).
 //
 // Records, in the order a run writes them: the header, the selection (cities, then categories),
-// every queued address with its category line (the job list first), every finished page (fetched
-// or failed), and at last "complete". A run set aside by the operator gets a last record saying so.
+// the settings it runs with, every queued address with its category line (the job list first),
+// every finished page (fetched or failed), and at last "complete". A continued run records its
+// settings again. A run set aside by the operator gets a last record saying so.
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -28,6 +29,7 @@ class JournalWriter {
   void Header();
   void Selection(const std::vector<std::optional<std::string>>& cities,
                  const std::vector<std::optional<std::string>>& categories);
+  void Settings(int threads, int interval_sec, bool use_proxy);
   void Queued(std::string_view address, std::string_view category);
   void Finished(std::string_view address, bool fetched);
   void Complete();
@@ -54,6 +56,13 @@ struct QueuedPage {
   PageState State = PageState::Pending;
 };
 
+// The thread limit, interval and proxy mode a run was started or last continued with.
+struct RecordedSettings {
+  int ThreadsLimit = 1;
+  int IntervalSec = 0;
+  bool UseProxy = false;
+};
+
 struct JournalContents {
   // Bytes up to the end of the last whole line.
   std::uint64_t WholeSize = 0;
@@ -63,6 +72,8 @@ struct JournalContents {
   std::deque<QueuedPage> Pages;
   bool Complete = false;
   bool SetAside = false;
+  // The last settings record; none in a journal written before runs recorded them.
+  std::optional<RecordedSettings> Settings;
 };
 
 struct JournalDamage {

@@ -14,6 +14,7 @@ RunRecorder::RunRecorder(std::unique_ptr<output::IByteSink> journal,
 void RunRecorder::Begin(const RunRequest& request, const std::deque<std::string>& jobs) {
   journal_.Header();
   journal_.Selection(request.Cities, request.Categories);
+  journal_.Settings(request.ThreadsLimit, request.IntervalSec, request.UseProxy);
   for (const std::string& job : jobs) {
     journal_.Queued(job, {});
   }
@@ -21,10 +22,11 @@ void RunRecorder::Begin(const RunRequest& request, const std::deque<std::string>
   dirty_ = true;
 }
 
-RunRecorder::Restored RunRecorder::Restore(RunToContinue run, std::deque<std::string>& queue,
-                                           VisitedList& visited,
+RunRecorder::Restored RunRecorder::Restore(RunToContinue run, const RunRequest& request,
+                                           std::deque<std::string>& queue, VisitedList& visited,
                                            analysis::CategoryByUrl& category_by_url) {
   Restored restored;
+  journal_.Settings(request.ThreadsLimit, request.IntervalSec, request.UseProxy);
   restored.Rows = run.Results.Rows;
   std::string key;
   const bool rows_written = !run.Results.RowKeys.empty();

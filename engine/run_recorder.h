@@ -38,8 +38,9 @@ class RunRecorder {
     int Finished = 0;
     long long Rows = 0;
   };
-  Restored Restore(RunToContinue run, std::deque<std::string>& queue, VisitedList& visited,
-                   analysis::CategoryByUrl& category_by_url);
+  // `request` gives the settings the continued run goes on with, recorded again.
+  Restored Restore(RunToContinue run, const RunRequest& request, std::deque<std::string>& queue,
+                   VisitedList& visited, analysis::CategoryByUrl& category_by_url);
 
   void WorkerStarted(const void* worker, const std::string& address);
   // An address the readers queued; written with its category line when its page is finished.

@@ -336,7 +336,7 @@ void TScraper::OpenContinuedRun() {
       output::OpenSinkForAppend(request_.Folder + journal, run.Journal.WholeSize),
       environment_.Clock);
   const RunRecorder::Restored restored =
-      Recorder->Restore(std::move(run), WorkQueue, VisitedList, CategoryByUrl);
+      Recorder->Restore(std::move(run), request_, WorkQueue, VisitedList, CategoryByUrl);
   ProgressBarPosition = restored.Finished;
   RowsWritten = restored.Rows;
 }
@@ -344,6 +344,9 @@ void TScraper::OpenContinuedRun() {
 void TScraper::BuildJobList() {
   if (request_.ContinueResultsFile) {
     ProgressBarMax = static_cast<int>(VisitedList.Count());
+    // The pages finished before the interruption count from the start, not from the first
+    // harvest.
+    UpdateProgress();
     return;
   }
   bool skipped = false;

@@ -416,6 +416,83 @@ TEST_F(CliSiteChangeTest, CheckPassesOnTheDirectoryAndFailsWithStatusFourOnAChan
   }
 }
 
+// A run started through a proxy and interrupted goes on through it: the site sees no request
+// from the operator's own address, and the settings the run continues with are named.
+TEST_F(CliSiteChangeTest, ContinueKeepsTheRecordedThreadsIntervalAndProxyMode) {
+  FakeDirectory directory({.Seed = 5, .Size = DirectorySize::Demo});
+  FakeSite site;   // direct requests land here
+  FakeSite proxy;  // a plain-HTTP proxy: it gets absolute-form requests and answers for the site
+  directory.Attach(site);
+  proxy.SetHandler([&directory, origin = site.Origin()](const RecordedRequest& request) {
+    return std::optional<FakeResponse>(directory.Respond(origin, request));
+  });
+  WriteListsOf(directory, site);
+  WriteFile("proxy.txt", "127.0.0.1:" + std::to_string(proxy.Port()) + "\r\n");
+  {
+    CliProcess first(
+        {"--city", directory.Cities()[0].Name, "--category", directory.Categories()[1].Name,
+         "--threads", "2", "--proxy", "--folder", Folder(), "--no-open"},
+        folder_);
+    ASSERT_TRUE(first.Started());
+    ASSERT_TRUE(WaitFor([&] { return proxy.RequestCount() >= 6; }, std::chrono::seconds(60)));
+    first.Signal(SIGINT);
+    ASSERT_EQ(first.Wait(std::chrono::seconds(60)), 3) << first.Err();
+  }
+  EXPECT_EQ(site.RequestCount(), 0u);
+
+  CliProcess continued({"--continue", "--folder", Folder(), "--no-open"}, folder_);
+  ASSERT_TRUE(continued.Started());
+  ASSERT_EQ(continued.Wait(), 0) << continued.Err();
+  EXPECT_THAT(continued.Err(), HasSubstr("; потоков 2, интервал 0 с, через прокси из proxy.txt"));
+  EXPECT_EQ(site.RequestCount(), 0u) << "a continued proxy run sent requests directly";
+  for (const RecordedRequest& request : proxy.Requests()) {
+    EXPECT_TRUE(request.Target.starts_with("http://")) << request.Target;
+  }
+  EXPECT_THAT(continued.Out(), HasSubstr(": Сбор данных завершен\n"));
+}
+
+TEST_F(CliSiteChangeTest, ContinueTakesAnOptionOverItsRecordedValueOnly) {
+  FakeSite site;
+  site.SetFallback(FakeResponse::Silence(std::chrono::minutes(5)));
+  WriteLists(site.Origin());
+  {
+    CliProcess first({"--all-cities", "--all-categories", "--threads", "3", "--interval", "0",
+                      "--folder", Folder(), "--no-open"},
+                     folder_);
+    ASSERT_TRUE(first.Started());
+    ASSERT_TRUE(WaitFor([&] { return site.RequestCount() >= 1; }, std::chrono::seconds(60)));
+    first.Signal(SIGINT);
+    ASSERT_EQ(first.Wait(std::chrono::seconds(60)), 3) << first.Err();
+  }
+  struct Case {
+    std::vector<std::string> options;
+    std::string settings;
+  };
+  const Case cases[] = {
+      {{}, "потоков 3, интервал 0 с, напрямую, без прокси"},
+      {{"--threads", "5"}, "потоков 5, интервал 0 с, напрямую, без прокси"},
+      // Each continuation records what it went on with.
+      {{"--interval", "7"}, "потоков 5, интервал 7 с, напрямую, без прокси"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments{"--continue", "--folder", Folder(), "--no-open"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    CliProcess continued(arguments, folder_);
+    ASSERT_TRUE(continued.Started());
+    // Once the run is under way, so the stop finds its handler in place.
+    ASSERT_TRUE(WaitFor([&] { return continued.Out().find("Продолжаем") != std::string::npos; },
+                        std::chrono::seconds(60)));
+    EXPECT_THAT(continued.Err(), HasSubstr("; " + c.settings + "\n"));
+    continued.Signal(SIGINT);
+    EXPECT_EQ(continued.Wait(std::chrono::seconds(60)), 3) << continued.Err();
+  }
+  // Switching to proxies is said explicitly, and needs a proxy.txt.
+  CliProcess switched({"--continue", "--proxy", "--folder", Folder(), "--no-open"}, folder_);
+  ASSERT_TRUE(switched.Started());
+  EXPECT_EQ(switched.Wait(), 2);
+  EXPECT_THAT(switched.Err(), HasSubstr("Задан --proxy, но файла proxy.txt нет"));
+}
+
 TEST_F(CliTest, HelpTellsOfTheCheckAndStatusFour) {
   CliProcess cli({"--help"}, folder_);
   ASSERT_TRUE(cli.Started());

@@ -1,5 +1,8 @@
 // The run journal's lines: what a run writes reads back the same, a torn last line is ignored
 // wherever the crash cut it, and any other damage is refused with a reason.
+#include <zlib.h>
+
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -161,6 +164,51 @@ TEST(RunJournalTest, ClosedByCompleteOrSetAsideEvenAfterDamage) {
     EXPECT_TRUE(JournalClosed(bytes));
     EXPECT_FALSE(JournalClosed(bytes.substr(0, bytes.size() - 1)));
   }
+}
+
+// A continued run must go on as it was started: at the thread limit, interval and proxy mode it
+// recorded last, and a journal from before settings were recorded still reads.
+TEST(RunJournalTest, SettingsReadBackTheLastRecorded) {
+  EXPECT_FALSE(std::get<JournalContents>(ReadJournal(SampleJournal())).Settings);
+
+  std::string bytes = SampleJournal();
+  {
+    JournalWriter writer(std::make_unique<MemorySink>(bytes));
+    writer.Settings(2, 0, true);
+    writer.Settings(8, 15, false);
+    writer.Commit();
+  }
+  const auto settings = std::get<JournalContents>(ReadJournal(bytes)).Settings;
+  ASSERT_TRUE(settings);
+  EXPECT_EQ(settings->ThreadsLimit, 8);
+  EXPECT_EQ(settings->IntervalSec, 15);
+  EXPECT_FALSE(settings->UseProxy);
+
+  // A settings record the writer never makes is damage, not a guess.
+  const std::string line = "S\t2\t-1\t1";
+  char checksum[16];
+  std::snprintf(checksum, sizeof checksum, "\t%08x\n",
+                static_cast<unsigned>(crc32(0L, reinterpret_cast<const Bytef*>(line.data()),
+                                            static_cast<uInt>(line.size()))));
+  EXPECT_TRUE(
+      std::holds_alternative<JournalDamage>(ReadJournal(SampleJournal() + line + checksum)));
+}
+
+TEST(RunJournalTest, CompletedOnlyByACompleteRecord) {
+  std::string bytes = SampleJournal();
+  EXPECT_FALSE(JournalCompleted(bytes));
+  {
+    JournalWriter writer(std::make_unique<MemorySink>(bytes));
+    writer.SetAside();
+    writer.Commit();
+  }
+  EXPECT_FALSE(JournalCompleted(bytes));
+  {
+    JournalWriter writer(std::make_unique<MemorySink>(bytes));
+    writer.Complete();
+    writer.Commit();
+  }
+  EXPECT_TRUE(JournalCompleted(bytes));
 }
 
 }  // namespace

@@ -46,6 +46,20 @@ TEST(RecognitionWatch, AlarmsAtTheLimitInARowAndStartsAfresh) {
   EXPECT_EQ(watch.Recognised(), 1);
   EXPECT_EQ(watch.Unrecognised(), 8);
 
+  // Redesigned organization pages between listings that are still recognised.
+  engine::RecognitionWatch kinds(3);
+  EXPECT_FALSE(kinds.Count(false, true, "o1"));
+  EXPECT_FALSE(kinds.Count(true, false, "l1"));
+  EXPECT_FALSE(kinds.Count(false, true, "o2"));
+  EXPECT_FALSE(kinds.Count(true, false, "l2"));
+  EXPECT_THAT(kinds.Count(false, true, "o3").value_or(""),
+              HasSubstr("3 подряд (страницы организаций), последняя: o3"));
+  // A recognised organization page breaks the organizations' row.
+  EXPECT_FALSE(kinds.Count(false, true, "o4"));
+  EXPECT_FALSE(kinds.Count(true, true, "o5"));
+  EXPECT_FALSE(kinds.Count(false, true, "o6"));
+  EXPECT_FALSE(kinds.Count(false, true, "o7"));
+
   engine::RecognitionWatch off(0);
   for (int i = 0; i < 100; ++i) {
     EXPECT_FALSE(off.Count(false, true, "u"));
