@@ -42,6 +42,7 @@ constexpr int kProgressBarHeight = 17;
 constexpr int kListItemHeight = 13;
 constexpr int kProxyInterval = 0;
 constexpr int kDirectInterval = 10;
+constexpr int kLogPaneLines = 10000;
 // What the operator does when the run held because the site's pages stopped being recognised.
 constexpr const char* kPagesUnrecognisedAdvice =
     "Откройте этот адрес в браузере и посмотрите, что показывает сайт. Работа приостановлена, "
@@ -238,6 +239,9 @@ void TMainForm::CreateControls() {
   LogsMemo = new QPlainTextEdit(this);
   LogsMemo->setObjectName(QStringLiteral("LogsMemo"));
   LogsMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // The whole log is in log<m>.txt as the run goes; the pane keeps only the latest lines, so a
+  // run of any length holds the same memory.
+  LogsMemo->setMaximumBlockCount(kLogPaneLines);
   LogsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   LogsMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   LogsMemo->installEventFilter(this);

@@ -1,6 +1,7 @@
 #include "engine/run_event_channel.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 #include "analysis/text_encoding.h"
@@ -54,7 +55,7 @@ RunEventChannel::RunEventChannel(std::shared_ptr<IRunEvents> events, LogTimestam
 void RunEventChannel::Busy(bool busy) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (busy) {
-    lines_.clear();
+    pending_.clear();
   }
   events_->BusyChanged(busy);
 }
@@ -72,7 +73,58 @@ void RunEventChannel::WorkerLine(std::string_view proxy, std::string_view messag
 void RunEventChannel::Emit(std::string line) {
   // Announced first: a line the front end refused was never shown, so it is not kept either.
   events_->LogLine(line);
-  lines_.push_back(std::move(line));
+  if (log_closed_) {
+    return;
+  }
+  if (!log_) {
+    pending_.push_back(PaneText(line));
+    return;
+  }
+  try {
+    log_->WriteLine(PaneText(line));
+  } catch (const std::exception& error) {
+    log_failure_ = error.what();
+    log_.reset();
+    log_closed_ = true;
+  }
+}
+
+void RunEventChannel::AttachLog(std::unique_ptr<output::RunLogWriter> log) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  log_ = std::move(log);
+  log_closed_ = false;
+  for (const std::string& line : pending_) {
+    log_->WriteLine(line);
+  }
+  pending_.clear();
+  pending_.shrink_to_fit();
+}
+
+void RunEventChannel::SyncLog() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  ThrowLogFailure();
+  if (log_) {
+    log_->Sync();
+  }
+}
+
+void RunEventChannel::CloseLog() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  log_closed_ = true;
+  pending_.clear();
+  ThrowLogFailure();
+  if (log_) {
+    const std::unique_ptr<output::RunLogWriter> log = std::move(log_);
+    log->Sync();
+    log->Close();
+  }
+}
+
+void RunEventChannel::ThrowLogFailure() {
+  if (!log_failure_.empty()) {
+    // Told once; the log has stopped.
+    throw std::runtime_error(std::exchange(log_failure_, std::string()));
+  }
 }
 
 void RunEventChannel::Progress(const RunProgress& progress) {
@@ -93,18 +145,6 @@ void RunEventChannel::PagesUnrecognised(const std::string& message) {
 void RunEventChannel::Ended(RunOutcome outcome, const std::string& message) {
   std::lock_guard<std::mutex> guard(mutex_);
   events_->RunEnded(outcome, message);
-}
-
-std::string RunEventChannel::LogText() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  std::string text;
-  for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (i > 0) {
-      text += '\n';
-    }
-    text += PaneText(lines_[i]);
-  }
-  return text;
 }
 
 }  // namespace mirava::engine

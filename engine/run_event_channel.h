@@ -1,8 +1,9 @@
 #pragma once
 // The one way out of a run: the coordinator and the workers announce through it, and it hands
 // each event to the front end's IRunEvents under one lock, so events leave in the order they
-// happened. It stamps log lines with the local time and keeps every line of the run, as the
-// window's pane shows them, for the run's log file.
+// happened. It stamps log lines with the local time and writes each, as the window's pane shows
+// it, to the run's log file once the run has opened one (the lines before that are kept until
+// then).
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "engine/run_events.h"
+#include "output/run_log.h"
 
 namespace mirava::engine {
 
@@ -33,16 +35,27 @@ class RunEventChannel {
   void PagesUnrecognised(const std::string& message);
   void Ended(RunOutcome outcome, const std::string& message);
 
-  // The kept lines as the pane's text: lines separated by "\n".
-  std::string LogText() const;
+  // From now on every line goes to `log`, the lines of the run so far first. A line the file
+  // refuses is not an error of the step that announced it: the log stops there, and SyncLog
+  // reports the failure once.
+  void AttachLog(std::unique_ptr<output::RunLogWriter> log);
+  // Makes the log's lines durable; throws std::runtime_error with the failure of a write or sync.
+  void SyncLog();
+  // The log file ends here: later lines reach the front end only. Throws as SyncLog.
+  void CloseLog();
 
  private:
   void Emit(std::string line);
+  void ThrowLogFailure();
 
   std::shared_ptr<IRunEvents> events_;
   LogTimestampSource timestamp_;
-  mutable std::mutex mutex_;  // held while an event is handed over, never while waiting
-  std::vector<std::string> lines_;
+  mutable std::mutex
+      mutex_;  // held while an event is handed over or a line written, never while waiting
+  std::vector<std::string> pending_;  // lines before the log file is open, as the pane shows them
+  std::unique_ptr<output::RunLogWriter> log_;
+  bool log_closed_ = false;
+  std::string log_failure_;
 };
 
 }  // namespace mirava::engine

@@ -106,6 +106,9 @@ void RunRecorder::SyncIfDue(output::ResultsWriter* results, bool now) {
   if (results) {
     results->Sync();
   }
+  if (also_sync_) {
+    also_sync_();
+  }
   journal_.Sync();
   last_sync_ = tick;
   dirty_ = false;

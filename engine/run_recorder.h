@@ -4,6 +4,7 @@
 // Coordinator thread only.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -53,7 +54,10 @@ class RunRecorder {
   // True for a row of an organization the continued run's results file already has.
   bool RowWrittenBefore(std::string_view row) const;
 
-  // Makes both files durable when the last sync is kJournalSyncMs old, or at once with `now`.
+  // Made durable together with the results file and the journal: the run log.
+  void SyncAlso(std::function<void()> sync) { also_sync_ = std::move(sync); }
+
+  // Makes the files durable when the last sync is kJournalSyncMs old, or at once with `now`.
   // The results file goes first, so the journal never claims a page whose row is not durable.
   void SyncIfDue(output::ResultsWriter* results, bool now = false);
   // Durable and closed; later calls do nothing.
@@ -65,6 +69,7 @@ class RunRecorder {
   std::unordered_map<const void*, std::string> worker_addresses_;
   std::vector<std::string> queued_by_page_;
   std::unordered_set<std::string> earlier_rows_;
+  std::function<void()> also_sync_;
   std::uint32_t last_sync_ = 0;
   bool dirty_ = false;
   bool closed_ = false;

@@ -310,6 +310,13 @@ void TScraper::OpenResultsFile() {
   const std::string journal = output::JournalFileNameOf(FileNames.ResultsFileName);
   Recorder = std::make_unique<RunRecorder>(output::CreateResultsSink(request_.Folder + journal),
                                            environment_.Clock);
+  OpenRunLog();
+}
+
+void TScraper::OpenRunLog() {
+  channel_->AttachLog(std::make_unique<output::RunLogWriter>(
+      output::CreateResultsSink(request_.Folder + FileNames.LogFileName)));
+  Recorder->SyncAlso([channel = channel_] { channel->SyncLog(); });
 }
 
 void TScraper::OpenContinuedRun() {
@@ -339,6 +346,7 @@ void TScraper::OpenContinuedRun() {
       Recorder->Restore(std::move(run), request_, WorkQueue, VisitedList, CategoryByUrl);
   ProgressBarPosition = restored.Finished;
   RowsWritten = restored.Rows;
+  OpenRunLog();
 }
 
 void TScraper::BuildJobList() {
@@ -586,6 +594,11 @@ void TScraper::Finish() {
     }
   }
   try {
+    // Ends the log where the export left it, when the export did not get to its last line.
+    channel_->CloseLog();
+  } catch (...) {
+  }
+  try {
     ProgressBarPosition = 0;
     UpdateProgress();
   } catch (...) {
@@ -623,8 +636,8 @@ void TScraper::ExportWorkbook() {
     }
     const std::string log_path = folder + FileNames.LogFileName;
     Log("Работа завершена, лог записан в " + log_path);
-    // Taken after the line above, so it is the file's last line.
-    output::SaveRunLog(log_path, channel_->LogText());
+    // After the line above, so it is the file's last line.
+    channel_->CloseLog();
   } catch (...) {
     failed_ = true;
     Log("Ошибка: " + CurrentErrorMessage());

@@ -118,6 +118,8 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   bool SetUp(std::string& failure);
   void OpenResultsFile();
   void OpenContinuedRun();
+  // log<m>.txt, written as the run goes and made durable with the journal.
+  void OpenRunLog();
   void BuildJobList();
   bool RunIteration();  // true when the run is complete
   void StartStep();

@@ -5,6 +5,7 @@
 
 #include "analysis/text_encoding.h"
 #include "output/file_access.h"
+#include "output/run_log.h"
 
 namespace mirava::output {
 
@@ -74,26 +75,7 @@ std::string JournalFileNameOf(const std::string& results_file_name) {
 }
 
 void SaveRunLog(const std::string& path, std::string_view pane_text) {
-  std::u16string text;
-  if (!pane_text.empty()) {
-    std::u16string pane = analysis::Utf8ToUtf16(pane_text);
-    std::size_t start = 0;
-    while (start < pane.size()) {
-      std::size_t end = pane.find(u'\n', start);
-      if (end == std::u16string::npos) {
-        end = pane.size();
-      }
-      std::size_t line_end = end;
-      if (line_end > start && pane[line_end - 1] == u'\r') {
-        --line_end;
-      }
-      text.append(pane, start, line_end - start).append(u"\r\n");
-      start = end + 1;
-    }
-  }
-  const std::string bytes = analysis::EncodeSystemCodePage(text);
-
-  ReplaceFileContents(path, bytes);
+  ReplaceFileContents(path, RunLogBytes(pane_text, true));
 }
 
 }  // namespace mirava::output

@@ -159,6 +159,19 @@ class MainFormTest : public QObject {
     QVERIFY(!form->LogsMemo->isReadOnly());
   }
 
+  // The whole log goes to the log file; the pane keeps the latest lines only, so its memory does
+  // not grow with the run.
+  void LogPaneKeepsTheLatestTenThousandLines() {
+    FormFixture fixture;
+    const auto form = fixture.MakeForm();
+    for (int i = 0; i < 10005; ++i) {
+      form->AddPlainLine(QString::number(i));
+    }
+    QCOMPARE(form->LogsMemo->blockCount(), 10000);
+    QVERIFY(form->LogsMemo->toPlainText().startsWith("5\n"));
+    QVERIFY(form->LogsMemo->toPlainText().endsWith("\n10004"));
+  }
+
   void TabOrder() {
     FormFixture fixture;
     const auto form = fixture.MakeForm();

@@ -493,6 +493,43 @@ TEST_F(CliSiteChangeTest, ContinueTakesAnOptionOverItsRecordedValueOnly) {
   EXPECT_THAT(switched.Err(), HasSubstr("Задан --proxy, но файла proxy.txt нет"));
 }
 
+// The log is written as the run goes: a run killed halfway leaves every line up to the kill.
+TEST_F(CliSiteChangeTest, AKilledRunLeavesItsLogUpToTheKill) {
+  FakeDirectory directory({.Seed = 5, .Size = DirectorySize::Demo});
+  FakeSite site;
+  directory.Attach(site);
+  WriteListsOf(directory, site);
+  CliProcess cli(
+      {"--city", directory.Cities()[0].Name, "--category", directory.Categories()[1].Name,
+       "--threads", "2", "--interval", "0", "--folder", Folder(), "--no-open"},
+      folder_);
+  ASSERT_TRUE(cli.Started());
+  ASSERT_TRUE(WaitFor([&] { return site.RequestCount() >= 12; }, std::chrono::seconds(60)));
+  cli.Signal(SIGKILL);
+  ASSERT_EQ(cli.Wait(), 128 + SIGKILL);
+
+  const auto split = [](const std::string& text, const std::string& separator) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(separator, start)) != std::string::npos;
+         start = end + separator.size()) {
+      lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+  };
+  const auto logs = Files("log", ".txt");
+  ASSERT_EQ(logs.size(), 1u);
+  const std::vector<std::string> saved = split(ReadAll(logs[0]), "\r\n");
+  const std::vector<std::string> shown = split(cli.Out(), "\n");
+  ASSERT_GE(shown.size(), 10u);
+  // A line goes to the file as it is handed to the screen, so at most the last one shown may
+  // have missed the kill; the file may also hold lines not yet shown.
+  EXPECT_GE(saved.size() + 1, shown.size());
+  const std::size_t common = std::min(saved.size(), shown.size());
+  EXPECT_EQ(std::vector<std::string>(saved.begin(), saved.begin() + common),
+            std::vector<std::string>(shown.begin(), shown.begin() + common));
+}
+
 TEST_F(CliTest, HelpTellsOfTheCheckAndStatusFour) {
   CliProcess cli({"--help"}, folder_);
   ASSERT_TRUE(cli.Started());

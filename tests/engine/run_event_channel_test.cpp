@@ -1,4 +1,4 @@
-// The run's one way out: order, the kept log as the pane shows it, and refused events.
+// The run's one way out: order, the log file as the pane shows it, and refused events.
 #include "engine/run_event_channel.h"
 
 #include <clocale>
@@ -9,7 +9,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "analysis/text_encoding.h"
 #include "engine/platform/local_time.h"
+#include "output/run_log.h"
 #include "tests/support/test_window.h"
 
 namespace mirava::testing {
@@ -17,22 +19,50 @@ namespace {
 
 using ::testing::ElementsAre;
 
-TEST(RunEventChannel, StampsLinesAndKeepsThemAsThePaneShowsThem) {
+// The log file's bytes for UTF-8 text: the system's code page (UTF-8 here, the ANSI code page on
+// Windows).
+std::string LogBytes(const std::string& utf8) {
+  return analysis::EncodeSystemCodePage(analysis::Utf8ToUtf16(utf8));
+}
+
+class MemorySink : public output::IByteSink {
+ public:
+  explicit MemorySink(std::shared_ptr<std::string> bytes) : bytes_(std::move(bytes)) {}
+  void Write(std::string_view bytes) override {
+    if (refuse_) {
+      throw std::runtime_error("Нет места на диске");
+    }
+    bytes_->append(bytes);
+  }
+  void Close() override {}
+  void Refuse() { refuse_ = true; }
+
+ private:
+  std::shared_ptr<std::string> bytes_;
+  bool refuse_ = false;
+};
+
+TEST(RunEventChannel, WritesLinesToTheLogAsThePaneShowsThem) {
   auto events = std::make_shared<EventRecorder>();
   engine::RunEventChannel channel(events, [] { return std::string("01.02.2026 03:04:05"); });
   channel.Line("до начала");
-  channel.Busy(true);  // a new run's log starts here, in the pane and in the kept lines
+  channel.Busy(true);  // a new run's log starts here, in the pane and in the file
   channel.Line("первая\r\nвторая\rтретья");
+  auto bytes = std::make_shared<std::string>();
+  // The lines so far reach the file once it is open, the later ones as they come.
+  channel.AttachLog(std::make_unique<output::RunLogWriter>(std::make_unique<MemorySink>(bytes)));
   channel.WorkerLine("user:secret@10.0.0.1:3128", "Запускаем http://x/");
   channel.Line("a\u00A0b\u2028c");
+  channel.CloseLog();
+  channel.Line("после конца");
 
   EXPECT_THAT(events->Log(), ElementsAre("01.02.2026 03:04:05: первая\r\nвторая\rтретья",
                                          "01.02.2026 03:04:05 (10.0.0.1:3128): Запускаем http://x/",
-                                         "01.02.2026 03:04:05: a\u00A0b\u2028c"));
-  EXPECT_EQ(channel.LogText(),
-            "01.02.2026 03:04:05: первая\nвторая\nтретья\n"
-            "01.02.2026 03:04:05 (10.0.0.1:3128): Запускаем http://x/\n"
-            "01.02.2026 03:04:05: a b\nc");
+                                         "01.02.2026 03:04:05: a\u00A0b\u2028c",
+                                         "01.02.2026 03:04:05: после конца"));
+  EXPECT_EQ(*bytes, LogBytes("01.02.2026 03:04:05: первая\r\nвторая\r\nтретья\r\n"
+                             "01.02.2026 03:04:05 (10.0.0.1:3128): Запускаем http://x/\r\n"
+                             "01.02.2026 03:04:05: a b\r\nc\r\n"));
 }
 
 // A line the front end refused was never shown, so the log file leaves it out too; the failure
@@ -40,6 +70,8 @@ TEST(RunEventChannel, StampsLinesAndKeepsThemAsThePaneShowsThem) {
 TEST(RunEventChannel, RefusedLineIsNotKept) {
   auto events = std::make_shared<EventRecorder>();
   engine::RunEventChannel channel(events, [] { return std::string("t"); });
+  auto bytes = std::make_shared<std::string>();
+  channel.AttachLog(std::make_unique<output::RunLogWriter>(std::make_unique<MemorySink>(bytes)));
   events->FailEvents([](const std::string& event) -> std::optional<std::string> {
     if (event.find("нет") != std::string::npos) {
       return "отказ";
@@ -49,7 +81,32 @@ TEST(RunEventChannel, RefusedLineIsNotKept) {
   channel.Line("да");
   EXPECT_THROW(channel.Line("нет"), std::runtime_error);
   channel.Line("снова");
-  EXPECT_EQ(channel.LogText(), "t: да\nt: снова");
+  EXPECT_EQ(*bytes, LogBytes("t: да\r\nt: снова\r\n"));
+}
+
+// A full disk must not turn every later line into an error: the log stops, the lines still reach
+// the front end, and the failure is told once.
+TEST(RunEventChannel, ALogTheDiskRefusesStopsAndIsReportedOnce) {
+  auto events = std::make_shared<EventRecorder>();
+  engine::RunEventChannel channel(events, [] { return std::string("t"); });
+  auto bytes = std::make_shared<std::string>();
+  auto sink = std::make_unique<MemorySink>(bytes);
+  MemorySink* refusing = sink.get();
+  channel.AttachLog(std::make_unique<output::RunLogWriter>(std::move(sink)));
+  channel.Line("раз");
+  refusing->Refuse();
+  EXPECT_NO_THROW(channel.Line("два"));
+  EXPECT_NO_THROW(channel.Line("три"));
+  EXPECT_THAT(events->Log(), ElementsAre("t: раз", "t: два", "t: три"));
+  EXPECT_EQ(*bytes, LogBytes("t: раз\r\n"));
+  try {
+    channel.SyncLog();
+    ADD_FAILURE() << "the refused write was not reported";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "Нет места на диске");
+  }
+  EXPECT_NO_THROW(channel.SyncLog());
+  EXPECT_NO_THROW(channel.CloseLog());
 }
 
 TEST(RunEventChannel, ProgressHintHoldsThePositionInRange) {
