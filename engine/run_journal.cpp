@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <unordered_map>
 #include <utility>
@@ -102,20 +103,13 @@ std::optional<std::uint32_t> ParseHex8(std::string_view text) {
 
 // A non-negative whole number as the settings record writes it.
 std::optional<int> ParseCount(std::string_view text) {
-  if (text.empty() || text.size() > 10) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || text[0] == '-' || error != std::errc() || stop != end) {
     return std::nullopt;
   }
-  long long value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') {
-      return std::nullopt;
-    }
-    value = value * 10 + (c - '0');
-  }
-  if (value > 2147483647LL) {
-    return std::nullopt;
-  }
-  return static_cast<int>(value);
+  return value;
 }
 
 // Finds the pages a finished record speaks of. Pages finish about in queue order, a few threads

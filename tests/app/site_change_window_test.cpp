@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <memory>
 
 #include "app_test_main.h"
 #include "engine/run_continuation.h"
@@ -21,17 +22,28 @@ using mirava::testing::FormFixture;
 
 namespace {
 
-// The demo directory's first city and category, selected, fetched by two threads at once.
-void PrepareDirectory(FormFixture& fixture, const FakeDirectory& directory, const FakeSite& site) {
-  const QString city = QString::fromStdString(directory.Cities()[0].Name);
-  const QString category = QString::fromStdString(directory.Categories()[0].Name);
-  fixture.WriteLists(
-      {city + "=" + QString::fromStdString(directory.CityValue(site.Origin(), 0))},
-      {category + "=" + QString::fromStdString(directory.Categories()[0].Path), "Вторая=b/"});
-  fixture.Write("selection1.txt", (city + "\r\n").toUtf8());
-  fixture.Write("selection2.txt", "\xEF\xBB\xBF" + (category + "\r\n").toUtf8());
-  fixture.Write("settings.ini", "[Settings]\r\nInterval=0\r\nThreads=2\r\n");
-}
+// The demo directory, changed as `options` say, served on 127.0.0.1, and a window in a folder
+// whose lists select its first city and category, fetched by two threads at once.
+struct ChangingSite {
+  explicit ChangingSite(const DirectoryOptions& options) : directory(options) {
+    directory.Attach(site);
+    const QString city = QString::fromStdString(directory.Cities()[0].Name);
+    const QString category = QString::fromStdString(directory.Categories()[0].Name);
+    fixture.WriteLists(
+        {city + "=" + QString::fromStdString(directory.CityValue(site.Origin(), 0))},
+        {category + "=" + QString::fromStdString(directory.Categories()[0].Path), "Вторая=b/"});
+    fixture.Write("selection1.txt", (city + "\r\n").toUtf8());
+    fixture.Write("selection2.txt", "\xEF\xBB\xBF" + (category + "\r\n").toUtf8());
+    fixture.Write("settings.ini", "[Settings]\r\nInterval=0\r\nThreads=2\r\n");
+    form = fixture.MakeForm();
+    form->show();
+  }
+
+  FakeDirectory directory;
+  FakeSite site;
+  FormFixture fixture;
+  std::unique_ptr<TMainForm> form;
+};
 
 constexpr int kRunTimeoutMs = 60000;
 
@@ -42,13 +54,9 @@ class SiteChangeWindowTest : public QObject {
 
  private slots:
   void OneMessageThenPauseGoesOnAndTheRunFinishes() {
-    FakeDirectory directory({.Seed = 7, .Size = DirectorySize::Demo, .RobotCheckAfter = 3});
-    FakeSite site;
-    directory.Attach(site);
-    FormFixture fixture;
-    PrepareDirectory(fixture, directory, site);
-    const auto form = fixture.MakeForm();
-    form->show();
+    ChangingSite changing({.Seed = 7, .Size = DirectorySize::Demo, .RobotCheckAfter = 3});
+    auto& fixture = changing.fixture;
+    auto& form = changing.form;
     form->StartButtonClick();
     QTRY_COMPARE_WITH_TIMEOUT(fixture.messages.size(), std::size_t{1}, kRunTimeoutMs);
     QCOMPARE(fixture.messages[0].Icon, mirava::app::MessageIcon::Warning);
@@ -64,7 +72,7 @@ class SiteChangeWindowTest : public QObject {
       QVERIFY(run->IsPaused());
     }
 
-    directory.BackToNormal();
+    changing.directory.BackToNormal();
     QTest::mouseClick(form->PauseButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(form->CurrentScraper.expired(), kRunTimeoutMs);
     // Its last lines may still be queued to the window.
@@ -73,13 +81,9 @@ class SiteChangeWindowTest : public QObject {
   }
 
   void StopEndsTheHeldRunAndItCanBeContinued() {
-    FakeDirectory directory({.Seed = 7, .Size = DirectorySize::Demo, .ChangedAfter = 2});
-    FakeSite site;
-    directory.Attach(site);
-    FormFixture fixture;
-    PrepareDirectory(fixture, directory, site);
-    const auto form = fixture.MakeForm();
-    form->show();
+    ChangingSite changing({.Seed = 7, .Size = DirectorySize::Demo, .ChangedAfter = 2});
+    auto& fixture = changing.fixture;
+    auto& form = changing.form;
     form->StartButtonClick();
     QTRY_COMPARE_WITH_TIMEOUT(fixture.messages.size(), std::size_t{1}, kRunTimeoutMs);
     QTest::mouseClick(form->StopButton, Qt::LeftButton);
@@ -91,13 +95,9 @@ class SiteChangeWindowTest : public QObject {
   }
 
   void CheckButtonReportsInTheLogAndWritesNoFile() {
-    FakeDirectory directory({.Seed = 7, .Size = DirectorySize::Demo, .ChangedAfter = 0});
-    FakeSite site;
-    directory.Attach(site);
-    FormFixture fixture;
-    PrepareDirectory(fixture, directory, site);
-    const auto form = fixture.MakeForm();
-    form->show();
+    ChangingSite changing({.Seed = 7, .Size = DirectorySize::Demo, .ChangedAfter = 0});
+    auto& fixture = changing.fixture;
+    auto& form = changing.form;
     const QStringList before = QDir(fixture.Path("")).entryList(QDir::Files);
     QTest::mouseClick(form->CheckButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(form->LogsMemo->toPlainText().contains("Проверка не пройдена"),

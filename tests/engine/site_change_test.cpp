@@ -3,6 +3,7 @@
 // unrecognised pages in a row, while ordinary directories (empty rubrics, organizations without
 // a name or an address) never do. Also the site check and the field coverage at a run's end.
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -74,13 +75,30 @@ TEST(RecognitionWatch, AlarmsAtTheLimitInARowAndStartsAfresh) {
 class SiteChangeTest : public ScraperTest {
  protected:
   void SelectAll(const FakeDirectory& directory, const FakeSite& site) {
-    for (std::size_t city = 0; city < directory.Cities().size(); ++city) {
-      window.AddCity(directory.Cities()[city].Name, directory.CityValue(site.Origin(), city), true);
-    }
-    for (const DirectoryCategory& category : directory.Categories()) {
-      window.AddCategory(category.Name, category.Path, true);
-    }
+    window.SelectAllOf(directory, site.Origin());
   }
+
+  // A check of the whole directory's first job, on a site that changed after `changed_after`
+  // organization pages; returns the site's request paths once the check has ended.
+  std::vector<std::string> Check(std::optional<int> changed_after) {
+    FakeDirectory directory(
+        {.Seed = 7, .Size = DirectorySize::Demo, .ChangedAfter = changed_after});
+    FakeSite site;
+    directory.Attach(site);
+    SelectAll(directory, site);
+    engine::RunRequest request = Request();
+    request.CheckOnly = true;
+    auto run = StartRun(Environment(), request);
+    EXPECT_TRUE(WaitUntilGone(run));
+    job_ = directory.JobAddress(site.Origin(), 0, 0);
+    std::vector<std::string> urls;
+    for (const std::string& path : site.Paths()) {
+      urls.push_back(site.Url(path));
+    }
+    return urls;
+  }
+
+  std::string job_;
 
   std::size_t ChangedResponses(const FakeDirectory& directory) const {
     std::size_t changed = 0;
@@ -210,22 +228,13 @@ TEST_F(SiteChangeTest, EmptyRubricsNeverHold) {
 }
 
 TEST_F(SiteChangeTest, TheCheckReadsTheFirstListingAndFiveOrganizationsAndWritesNothing) {
-  FakeDirectory directory({.Seed = 7, .Size = DirectorySize::Demo});
-  FakeSite site;
-  directory.Attach(site);
-  SelectAll(directory, site);
-  engine::RunRequest request = Request();
-  request.CheckOnly = true;
-
-  auto run = StartRun(Environment(), request);
-  ASSERT_TRUE(WaitUntilGone(run));
-  EXPECT_EQ(window.events->Outcome(), engine::RunOutcome::Complete);
   // The first job's listing, then the first organizations of its first page.
-  const std::vector<std::string> paths = site.Paths();
-  ASSERT_EQ(paths.size(), 6u);
-  EXPECT_EQ(site.Url(paths[0]), directory.JobAddress(site.Origin(), 0, 0));
-  for (std::size_t i = 1; i < paths.size(); ++i) {
-    EXPECT_TRUE(paths[i].starts_with("/org/")) << paths[i];
+  const std::vector<std::string> urls = Check(std::nullopt);
+  EXPECT_EQ(window.events->Outcome(), engine::RunOutcome::Complete);
+  ASSERT_EQ(urls.size(), 6u);
+  EXPECT_EQ(urls[0], job_);
+  for (std::size_t i = 1; i < urls.size(); ++i) {
+    EXPECT_THAT(urls[i], HasSubstr("/org/"));
   }
   EXPECT_EQ(CountLines("Проверка: "), 6);
   EXPECT_EQ(CountLines("— список организаций, распознан"), 1);
@@ -236,15 +245,7 @@ TEST_F(SiteChangeTest, TheCheckReadsTheFirstListingAndFiveOrganizationsAndWrites
 }
 
 TEST_F(SiteChangeTest, TheCheckOfAChangedSiteFailsAndNamesWhatItMissed) {
-  FakeDirectory directory({.Seed = 7, .Size = DirectorySize::Demo, .ChangedAfter = 0});
-  FakeSite site;
-  directory.Attach(site);
-  SelectAll(directory, site);
-  engine::RunRequest request = Request();
-  request.CheckOnly = true;
-
-  auto run = StartRun(Environment(), request);
-  ASSERT_TRUE(WaitUntilGone(run));
+  EXPECT_THAT(Check(0), SizeIs(6));
   EXPECT_EQ(window.events->Outcome(), engine::RunOutcome::PagesUnrecognised);
   EXPECT_EQ(CountLines("— страница организации, не распознана: нет ни названия, ни адреса"), 5);
   EXPECT_EQ(CountLines("Проверка не пройдена: не распознаны 5 из 6 страниц"), 1);

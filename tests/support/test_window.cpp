@@ -158,4 +158,13 @@ engine::RunRequest TestWindow::Request(const std::string& folder) const {
   return request;
 }
 
+void TestWindow::SelectAllOf(const FakeDirectory& directory, const std::string& origin) {
+  for (std::size_t city = 0; city < directory.Cities().size(); ++city) {
+    AddCity(directory.Cities()[city].Name, directory.CityValue(origin, city), true);
+  }
+  for (const DirectoryCategory& category : directory.Categories()) {
+    AddCategory(category.Name, category.Path, true);
+  }
+}
+
 }  // namespace mirava::testing

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/run_events.h"
+#include "tests/support/fake_directory.h"
 
 namespace mirava::testing {
 
@@ -70,6 +71,8 @@ class TestWindow {
   void AddCity(std::string name, std::optional<std::string> value, bool selected);
   void AddCategory(std::string name, std::optional<std::string> value, bool selected);
   void ClearCities() { cities_.clear(); }
+  // Selects every city and category of an invented directory served at `origin`.
+  void SelectAllOf(const FakeDirectory& directory, const std::string& origin);
   void SetUseProxy(bool on) { use_proxy_ = on; }
   void SetLimit(int threads) { limit_ = threads; }
   void SetInterval(int seconds) { interval_ = seconds; }
