@@ -10,6 +10,7 @@
 # Needs build/bin/mirava_demo_site (scripts/setup.sh builds it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 
 for tool in Xvfb xdotool import convert wine; do
   command -v "$tool" >/dev/null || {
@@ -26,10 +27,10 @@ else
 fi
 site_program="${MIRAVA_DEMO_SITE:-$PWD/build/bin/mirava_demo_site}"
 if [ ! -x "$site_program" ]; then
-  cmake --build build --target mirava_demo_site >/dev/null
+  cmake --build --preset default --target mirava_demo_site >/dev/null
 fi
 
-cache=${MIRAVA_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mirava-windows}
+cache=$(windows_cache)
 rm -rf "$work/Папка оператора"
 unpacked="$work/Папка оператора/Парсер для отдела продаж"
 mkdir -p "$unpacked"
@@ -66,7 +67,8 @@ for _ in $(seq 100); do
 done
 [ -s "$work/port" ] || { echo "$0: the demo site did not start" >&2; exit 1; }
 [ -s "$work/display" ] || { echo "$0: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(cat "$work/display")"
+DISPLAY=":$(cat "$work/display")"
+export DISPLAY
 
 # Russian Windows (code page 1251), as in scripts/test-windows.sh; a prefix of its own.
 if [ ! -f "$cache/locale/ru_RU.UTF-8/LC_CTYPE" ]; then

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs fuzz targets with libFuzzer (clang-14, ASan + UBSan), building them into build-fuzz/ first.
+# Runs fuzz targets with libFuzzer (clang-14, ASan + UBSan), building them into build-fuzz/ first
+# (the "fuzz" preset).
 #
 #   scripts/fuzz.sh TARGET SECONDS     one target for that long, e.g. scripts/fuzz.sh page_reader 1800
 #   scripts/fuzz.sh all SECONDS [JOBS] every target for that long each, JOBS at a time (default 2)
@@ -29,10 +30,8 @@ which="$1"
 seconds="$2"
 jobs="${3:-2}"
 
-CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMIRAVA_BUILD_FUZZ=ON -DMIRAVA_SANITIZE=address -DMIRAVA_BUILD_APP=OFF \
-  -DMIRAVA_BUILD_TESTS=OFF -DMIRAVA_BUILD_BENCH=OFF -DMIRAVA_BUILD_TOOLS=OFF >/dev/null
-cmake --build build-fuzz
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -54,6 +53,7 @@ run_one() {
   echo "fuzz_$target: ${seconds}s"
   # -timeout: one input may take at most 10 s (a hang counts as a finding);
   # -rss_limit_mb: a page may not make the reader take more than 2 GB.
+  # shellcheck disable=SC2086 # FUZZ_OPTIONS holds several options, split at blanks
   if "build-fuzz/bin/fuzz_$target" -max_total_time="$seconds" -max_len="$(max_len "$target")" \
       -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="build-fuzz/findings/$target-" ${FUZZ_OPTIONS:-} \

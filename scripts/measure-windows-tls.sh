@@ -16,6 +16,7 @@
 # Usage: scripts/measure-windows-tls.sh [WORKERS]   (default 1000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 workers=${1:-1000}
 
 for tool in openssl python3 zip; do
@@ -25,13 +26,13 @@ for tool in openssl python3 zip; do
   fi
 done
 scripts/windows-deps.sh --no-qt
-cache=${MIRAVA_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mirava-windows}
-root=$cache/x86_64
+cache=$(windows_cache)
+root=$(windows_root x86_64)
 host=x86_64-w64-mingw32
 out=$PWD/build-windows/tls-probe
 mkdir -p "$out"
-openssl=$(scripts/windows-prefix.sh openssl)
-curl_openssl=$(scripts/windows-prefix.sh curl)
+openssl=$(windows_prefix openssl)
+curl_openssl=$(windows_prefix curl)
 dsc=$(find "$cache/sources" -name 'curl_*.dsc' | sort -V | tail -n 1)
 
 build_schannel_curl() {

@@ -8,6 +8,7 @@
 #   scripts/package-windows.sh DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 
 if [ $# -ne 1 ]; then
   echo "usage: $0 DIR" >&2
@@ -17,22 +18,11 @@ out="$(realpath -m "$1")"
 started=$SECONDS
 
 scripts/windows-deps.sh
-cache=${MIRAVA_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mirava-windows}
-qt_prefix=$(scripts/windows-prefix.sh qt)
+qt_prefix=$(windows_prefix qt)
 
-build=build-windows
-if [ "$cache/x86_64/prefixes.cmake" -nt "$build/CMakeCache.txt" ]; then
-  rm -f "$build/CMakeCache.txt"
-fi
-mkdir -p "$build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRAVA_WERROR=ON -DMIRAVA_BUILD_APP=ON \
-  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  -DMIRAVA_BUILD_BENCH=OFF -DMIRAVA_BUILD_TOOLS=OFF -DMIRAVA_BUILD_CLI=OFF >"$build/configure.log" 2>&1 || {
-  cat "$build/configure.log"
-  exit 1
-}
-cmake --build "$build" --target mirava
+build="build-windows"
+windows_configure
+cmake --build --preset windows --target mirava
 
 # The folder the operator unpacks: everything side by side, nothing else.
 stage="$build/package/mirava"

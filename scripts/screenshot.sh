@@ -8,6 +8,7 @@
 # Installs Xvfb, xdotool and ImageMagick when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 
 tools=(xvfb xdotool imagemagick)
 if [ $# -eq 0 ]; then
@@ -15,17 +16,7 @@ if [ $# -eq 0 ]; then
   build="$PWD/build"
 else
   build="$(realpath "$1")"
-  missing=()
-  for package in "${tools[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-      missing+=("$package")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-    $sudo apt-get update
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-  fi
+  install_packages "${tools[@]}"
 fi
 
 work="$build/screenshot"
@@ -60,7 +51,8 @@ for _ in $(seq 100); do
 done
 [ -s "$work/port" ] || { echo "$0: the demo site did not start" >&2; exit 1; }
 [ -s "$work/display" ] || { echo "$0: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(cat "$work/display")"
+DISPLAY=":$(cat "$work/display")"
+export DISPLAY
 
 PATH="$work/bin:$PATH" LANG=ru_RU.UTF-8 "$demo/mirava" >"$work/program.log" 2>&1 &
 pids+=($!)

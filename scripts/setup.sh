@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs (apt-get update runs only when something is
-# missing), then configures and builds the program, its tests and benchmarks into build/.
+# missing), then configures (the "default" preset) and builds the program, its tests and
+# benchmarks into build/.
 # Extra package names given as arguments are installed too. MIRAVA_BUILD_TARGETS (names separated
 # by blanks) builds only those targets instead of everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 
 packages=(
   build-essential cmake ninja-build pkg-config git
@@ -16,24 +18,11 @@ packages=(
   "$@"
 )
 
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
+install_packages "${packages[@]}"
 
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  echo "Installing: ${missing[*]}"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
-
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRAVA_WERROR=ON
+cmake --preset default
 targets=()
 for target in ${MIRAVA_BUILD_TARGETS:-}; do
   targets+=(--target "$target")
 done
-cmake --build build "${targets[@]}"
+cmake --build --preset default "${targets[@]}"

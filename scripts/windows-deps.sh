@@ -18,6 +18,7 @@
 #   MIRAVA_WINDOWS_JOBS   parallel build jobs (default 2)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 project_dir=$PWD
 
 with_qt=1
@@ -29,10 +30,10 @@ case "${1:-}" in
   *) echo "Usage: $0 [--no-qt | --qt-only]" >&2; exit 2 ;;
 esac
 
-cache=${MIRAVA_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mirava-windows}
+cache=$(windows_cache)
 jobs=${MIRAVA_WINDOWS_JOBS:-2}
 host=x86_64-w64-mingw32
-root=$cache/x86_64
+root=$(windows_root x86_64)
 mkdir -p "$root" "$cache/sources" "$cache/logs"
 
 packages=(
@@ -41,21 +42,9 @@ packages=(
   googletest nlohmann-json3-dev zip python3
 )
 
-install_packages() {
-  local missing=() package
-  for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-      missing+=("$package")
-    fi
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-  fi
-  # The mingw compilers come in two thread models; std::thread needs the posix one.
+# The mingw compilers come in two thread models; std::thread needs the posix one.
+note_thread_model() {
+  local tool
   for tool in gcc g++; do
     if [ "$(readlink -f "/usr/bin/$host-$tool")" != "$(readlink -f "/usr/bin/$host-$tool-posix")" ]; then
       echo "Note: /usr/bin/$host-$tool is not the posix variant; the toolchain file names it directly."
@@ -287,7 +276,8 @@ started=$SECONDS
 # Concurrent runs (say --qt-only beside --no-qt) share the cache: the set-up goes one run at a
 # time, and so does each part (see part), so no two runs build into the same folder.
 wait_for_lock 9 "$cache/.setup.lock"
-install_packages
+install_packages "${packages[@]}"
+note_thread_model
 refresh_source_index
 
 openssl_version=$(source_version openssl)

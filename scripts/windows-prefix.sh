@@ -4,5 +4,6 @@
 #
 # Usage: scripts/windows-prefix.sh NAME
 set -euo pipefail
-cache=${MIRAVA_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/mirava-windows}
-sed -n "s/.*[\";]\([^\";]*\/$1-[0-9a-f]*\).*/\1/p" "$cache/x86_64/prefixes.cmake"
+# shellcheck source=scripts/lib.sh
+source "$(dirname "$0")/lib.sh"
+windows_prefix "$1"
