@@ -1,10 +1,13 @@
 // What dead proxies cost. First one request through each kind of dead proxy (refused port,
 // listener whose handshake never completes, listener that never answers, 407, 502) and through
 // a live tinyproxy, at the given time-outs. Then whole runs over the demo directory through ten
-// entries of which four are dead, with and without setting dead entries aside.
+// entries of which four are dead, with and without setting dead entries aside. Then a run of
+// three threads over one city of the demo directory through two live proxies and three dead
+// entries (refused port, a listener that takes the request and never answers, 502) against the
+// same run through three live proxies: the dead entries should cost less than half of it again.
 //
-//   bench_proxy_health                     time-outs of 2 s (the runs take about a minute)
-//   bench_proxy_health --timeout-ms=15000  the proxy connect time-out of the program
+//   bench_proxy_health                     time-outs of 2 s (the runs take about two minutes)
+//   bench_proxy_health --timeout-ms=15000  the proxy time-outs of the program
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -20,10 +23,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench/timed_run.h"
 #include "engine/http_client.h"
 #include "engine/platform/clock.h"
 #include "engine/platform/named_lock.h"
-#include "bench/timed_run.h"
 #include "engine/scraper.h"
 #include "tests/support/dead_proxies.h"
 #include "tests/support/fake_directory.h"
@@ -81,6 +84,7 @@ void BM_OneRequestThrough(benchmark::State& state) {
   options.ConnectTimeoutMs = static_cast<std::uint32_t>(g_timeout_ms);
   options.ProxyConnectTimeoutMs = static_cast<std::uint32_t>(g_timeout_ms);
   options.ReadTimeoutMs = static_cast<std::uint32_t>(g_timeout_ms);
+  options.ProxyFirstByteTimeoutMs = static_cast<std::uint32_t>(g_timeout_ms);
   for (auto _ : state) {
     engine::HttpClient client(options, site.Url("/page"));
     client.SetProxy({"127.0.0.1", port, "bench", "secret"});
@@ -151,6 +155,7 @@ void BM_DemoRunWithFourDeadOfTen(benchmark::State& state) {
   environment.Fetch.ConnectTimeout = std::chrono::milliseconds(g_timeout_ms);
   environment.Fetch.ProxyConnectTimeout = std::chrono::milliseconds(g_timeout_ms);
   environment.Fetch.ReadTimeout = std::chrono::milliseconds(g_timeout_ms);
+  environment.Fetch.ProxyFirstByteTimeout = std::chrono::milliseconds(g_timeout_ms);
 
   for (auto _ : state) {
     const bench::TimedRun timed = bench::RunToEnd(environment, request);
@@ -167,6 +172,85 @@ void BM_DemoRunWithFourDeadOfTen(benchmark::State& state) {
        {refusing.Port(), silent.Port(), asks_credentials.Port(), bad_gateway.Port()}) {
     const auto records = environment.Rotation->Health.Records();
     const auto found = records.find(entry(port));
+    dead_requests += found == records.end() ? 0 : found->second.Requests;
+  }
+  state.counters["dead_requests"] = static_cast<double>(dead_requests);
+
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  std::filesystem::remove(engine::platform::NamedLockPath(environment.RequestMutexName), ignored);
+}
+
+// Three threads over the first city: through three live proxies, or through two live ones and
+// three dead entries. The city's value and every category make about 130 pages.
+void BM_CityRunThreeThreads(benchmark::State& state) {
+  const bool with_dead = state.range(0) != 0;
+  state.SetLabel(with_dead ? "2 live, 3 dead entries" : "3 live proxies");
+  if (!testing::TinyProxy::Available()) {
+    state.SkipWithError("tinyproxy is not installed");
+    return;
+  }
+  testing::FakeDirectory directory({.Seed = 5, .Size = testing::DirectorySize::Demo});
+  testing::FakeSite site;
+  directory.Attach(site);
+  testing::TinyProxy first("bench", "secret", {});
+  testing::TinyProxy second("bench", "secret", {});
+  std::unique_ptr<testing::TinyProxy> third;
+  testing::RefusingPort refusing;
+  testing::SilentListener silent;
+  testing::FakeSite bad_gateway;
+  bad_gateway.SetFallback(testing::FakeResponse::Error(502));
+  const auto entry = [](int port) { return "bench:secret@127.0.0.1:" + std::to_string(port); };
+  std::vector<std::string> entries = {entry(first.Port()), entry(second.Port())};
+  std::vector<std::string> dead;
+  if (with_dead) {
+    dead = {entry(refusing.Port()), entry(silent.Port()), entry(bad_gateway.Port())};
+    entries = {entries[0], dead[0], entries[1], dead[1], dead[2]};
+  } else {
+    third = std::make_unique<testing::TinyProxy>("bench", "secret", std::vector<int>{});
+    entries.push_back(entry(third->Port()));
+  }
+
+  const std::string folder =
+      std::filesystem::temp_directory_path() / ("mirava-proxy-city-" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  {
+    std::ofstream file(folder + "/proxy.txt");
+    for (const std::string& line : entries) {
+      file << line << "\r\n";
+    }
+  }
+  engine::RunRequest request;
+  request.Cities.push_back(directory.CityValue(site.Origin(), 0));
+  for (const testing::DirectoryCategory& category : directory.Categories()) {
+    request.Categories.push_back(category.Path);
+  }
+  request.ThreadsLimit = 3;
+  request.IntervalSec = 0;
+  request.UseProxy = true;
+  request.Folder = folder + "/";
+
+  engine::RunEnvironment environment;
+  environment.Clock = engine::platform::MakeSystemClock();
+  environment.Pacing = std::make_shared<engine::PacingState>();
+  environment.Rotation = std::make_shared<engine::ProxyRotation>();
+  environment.RequestMutexName = "MiravaParserMutex-bench-" + std::to_string(getpid());
+  environment.OpenWorkbook = [](const std::string&) {};
+  environment.Fetch.ConnectTimeout = std::chrono::milliseconds(g_timeout_ms);
+  environment.Fetch.ProxyConnectTimeout = std::chrono::milliseconds(g_timeout_ms);
+  environment.Fetch.ProxyFirstByteTimeout = std::chrono::milliseconds(g_timeout_ms);
+  environment.Fetch.ReadTimeout = std::chrono::milliseconds(g_timeout_ms);
+
+  for (auto _ : state) {
+    const bench::TimedRun timed = bench::RunToEnd(environment, request);
+    state.SetIterationTime(timed.Seconds);
+    state.counters["pages"] = timed.Events->Fetched();
+    state.counters["rows"] = static_cast<double>(timed.Events->Rows());
+  }
+  long long dead_requests = 0;
+  const auto records = environment.Rotation->Health.Records();
+  for (const std::string& line : dead) {
+    const auto found = records.find(line);
     dead_requests += found == records.end() ? 0 : found->second.Requests;
   }
   state.counters["dead_requests"] = static_cast<double>(dead_requests);
@@ -196,6 +280,12 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("BM_DemoRunWithFourDeadOfTen", BM_DemoRunWithFourDeadOfTen)
       ->Arg(1)
       ->Arg(0)
+      ->Iterations(1)
+      ->UseManualTime()
+      ->Unit(benchmark::kSecond);
+  benchmark::RegisterBenchmark("BM_CityRunThreeThreads", BM_CityRunThreeThreads)
+      ->Arg(0)
+      ->Arg(1)
       ->Iterations(1)
       ->UseManualTime()
       ->Unit(benchmark::kSecond);

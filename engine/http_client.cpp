@@ -1,19 +1,13 @@
 #include "engine/http_client.h"
 
 #include <curl/curl.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
-
-#include "engine/platform/system_certificates.h"
 
 namespace mirava::engine {
 
@@ -24,22 +18,8 @@ constexpr const char* kUserAgent =
 constexpr const char* kAcceptHeader = "Accept: text/html, */*";
 constexpr const char* kAcceptEncoding = "gzip, deflate";
 
-X509_STORE* NewStoreWithFlags() {
-  X509_STORE* store = X509_STORE_new();
-  if (store == nullptr) {
-    throw std::runtime_error("Не удалось создать хранилище сертификатов");
-  }
-  // The flags libcurl would otherwise set on every handshake, from every thread, on this
-  // shared store: set once here while nobody else sees it.
-  X509_STORE_set_flags(store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
-  return store;
-}
-
 CURLcode InstallTrustStore(CURL*, void* ssl_ctx, void* user) {
-  auto* store = static_cast<X509_STORE*>(user);
-  // The context takes a reference of its own and frees it with the context.
-  X509_STORE_up_ref(store);
-  SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(ssl_ctx), store);
+  static_cast<const TlsTrustStore*>(user)->InstallInto(static_cast<ssl_ctx_st*>(ssl_ctx));
   return CURLE_OK;
 }
 
@@ -82,146 +62,26 @@ void InitHttpGlobally() {
   });
 }
 
-namespace {
-
-// The codes of a TLS handshake or certificate that failed.
-bool IsTlsFailure(int curl_code) {
-  switch (static_cast<CURLcode>(curl_code)) {
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
-
-std::optional<output::Failure> FailureOfCurlCode(int curl_code, bool through_proxy,
-                                                 long proxy_status) {
-  using output::Failure;
-  if (through_proxy && proxy_status == 407) {
-    return Failure::ProxyCredentials;
-  }
-  if (IsTlsFailure(curl_code)) {
-    return Failure::TlsFailed;
-  }
-  switch (static_cast<CURLcode>(curl_code)) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-      return Failure::HostNotFound;
-    case CURLE_COULDNT_CONNECT:
-      // With a proxy the only connection libcurl makes is the one to the proxy.
-      return through_proxy ? Failure::ProxyFailed : Failure::ConnectFailed;
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_PROXY:
-      return Failure::ProxyFailed;
-    case CURLE_OPERATION_TIMEDOUT:
-      return Failure::TimedOut;
-    case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL:
-      return Failure::BadAddress;
-    default:
-      return std::nullopt;
-  }
-}
-
-FailureKind FailureKindOfCurlCode(int curl_code, bool through_proxy, long proxy_status,
-                                  bool response_began) {
-  if (through_proxy && proxy_status >= 300) {
-    // The tunnel was refused: the proxy answered, the site was never reached.
-    return proxy_status == 401 || proxy_status == 407 ? FailureKind::ProxyCredentials
-                                                      : FailureKind::ProxyStatus;
-  }
-  if (IsTlsFailure(curl_code)) {
-    return FailureKind::TlsFailed;
-  }
-  switch (static_cast<CURLcode>(curl_code)) {
-    case CURLE_OK:
-      return FailureKind::None;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_CONNECT:
-      return FailureKind::ConnectFailed;
-    case CURLE_PROXY:
-      return FailureKind::ProxyStatus;
-    case CURLE_GOT_NOTHING:
-      return FailureKind::ClosedWithoutResponse;
-    case CURLE_FILESIZE_EXCEEDED:
-      return FailureKind::BodyTooLarge;
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_ABORTED_BY_CALLBACK:
-      return response_began ? FailureKind::ClosedDuringResponse
-                            : FailureKind::TimedOutBeforeResponse;
-    default:
-      return response_began ? FailureKind::ClosedDuringResponse : FailureKind::Other;
-  }
-}
-
-FailureKind FailureKindOfStatus(long status, bool through_proxy) {
-  if (through_proxy) {
-    // Only a proxy asks for proxy credentials, and a forwarding proxy says with 502 and 504 that
-    // it got nothing usable from the site; every other status is taken as the site's.
-    if (status == 407) {
-      return FailureKind::ProxyCredentials;
-    }
-    if (status == 502 || status == 504) {
-      return FailureKind::ProxyStatus;
-    }
-  }
-  return FailureKind::SiteStatus;
-}
-
-std::string BodyTooLargeText(std::size_t max_body_bytes) {
-  constexpr std::size_t kMiB = 1024 * 1024;
-  if (max_body_bytes >= kMiB && max_body_bytes % kMiB == 0) {
-    return "Ответ сайта больше " + std::to_string(max_body_bytes / kMiB) + " МБ";
-  }
-  return "Ответ сайта больше " + std::to_string(max_body_bytes) + " байт";
-}
-
-TlsTrustStore::TlsTrustStore(x509_store_st* store) : store_(store) {}
-
-TlsTrustStore::~TlsTrustStore() {
-  X509_STORE_free(store_);
-}
-
-std::shared_ptr<const TlsTrustStore> TlsTrustStore::FromFile(const std::string& ca_file) {
-  X509_STORE* store = NewStoreWithFlags();
-  if (!platform::LoadPemFile(store, ca_file)) {
-    X509_STORE_free(store);
-    throw std::runtime_error("Не удалось загрузить сертификаты из файла " + ca_file);
-  }
-  return std::shared_ptr<const TlsTrustStore>(new TlsTrustStore(store));
-}
-
-std::shared_ptr<const TlsTrustStore> TlsTrustStore::System() {
-  static std::once_flag once;
-  static std::shared_ptr<const TlsTrustStore> system;
-  std::call_once(once, [] {
-    X509_STORE* store = NewStoreWithFlags();
-    platform::LoadSystemCertificates(store);
-    system.reset(new TlsTrustStore(store));
-  });
-  return system;
-}
-
 // What one transfer (one response) sees; the callbacks write it.
 struct Transfer {
   std::string* body = nullptr;
   std::size_t max_body_bytes = 0;
   std::chrono::milliseconds read_timeout{0};
+  // Through a proxy: the bound from connected to the answer's first byte; 0 for none.
+  std::chrono::milliseconds first_byte_timeout{0};
+  const std::atomic<bool>* stop = nullptr;
   std::string status_line;
   bool connected = false;
+  bool answered = false;  // a byte of the answer has arrived
   bool too_large = false;
   bool timed_out = false;
+  bool stopped = false;
   curl_off_t last_received = 0;
+  std::chrono::steady_clock::time_point connected_at;
   std::chrono::steady_clock::time_point last_activity;
+  std::chrono::steady_clock::time_point stop_honoured_from;
+
+  bool StopRequested() const { return stop != nullptr && stop->load(); }
 
   void Touch() { last_activity = std::chrono::steady_clock::now(); }
 };
@@ -290,7 +150,8 @@ struct HttpClient::Impl {
     SetOption(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     SetOption(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     SetOption(easy, CURLOPT_SSL_CTX_FUNCTION, &InstallTrustStore);
-    SetOption(easy, CURLOPT_SSL_CTX_DATA, static_cast<void*>(trust->Store()));
+    // The callback reads the store only.
+    SetOption(easy, CURLOPT_SSL_CTX_DATA, const_cast<void*>(static_cast<const void*>(trust.get())));
     // Built-in defaults would be loaded into the shared store on every handshake.
     SetOption(easy, CURLOPT_CAINFO, static_cast<char*>(nullptr));
     SetOption(easy, CURLOPT_CAPATH, static_cast<char*>(nullptr));
@@ -310,6 +171,7 @@ struct HttpClient::Impl {
     auto& transfer = *static_cast<Transfer*>(user);
     const std::size_t length = size * count;
     transfer.Touch();
+    transfer.answered = true;
     const std::string_view line(data, length);
     // Every response of the transfer (1xx included) starts a new block; the last one counts.
     if (line.substr(0, 5) == "HTTP/") {
@@ -322,6 +184,7 @@ struct HttpClient::Impl {
     auto& transfer = *static_cast<Transfer*>(user);
     const std::size_t length = size * count;
     transfer.Touch();
+    transfer.answered = true;
     if (length > transfer.max_body_bytes - transfer.body->size()) {
       transfer.too_large = true;
       return 0;  // a short count fails the transfer
@@ -336,11 +199,18 @@ struct HttpClient::Impl {
     // time-out starts here.
     transfer.connected = true;
     transfer.Touch();
+    transfer.connected_at = transfer.last_activity;
     return CURL_PREREQFUNC_OK;
   }
 
   static int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
     auto& transfer = *static_cast<Transfer*>(user);
+    // libcurl calls this on every wake of the loop, while connecting and tunnelling too.
+    if (transfer.StopRequested() &&
+        std::chrono::steady_clock::now() >= transfer.stop_honoured_from) {
+      transfer.stopped = true;
+      return 1;
+    }
     // Bytes as they arrive, before decoding: a compressed body is capped too.
     if (received > static_cast<curl_off_t>(transfer.max_body_bytes)) {
       transfer.too_large = true;
@@ -350,20 +220,38 @@ struct HttpClient::Impl {
       transfer.last_received = received;
       transfer.Touch();
     }
-    if (transfer.connected &&
-        std::chrono::steady_clock::now() - transfer.last_activity >= transfer.read_timeout) {
+    if (!transfer.connected) {
+      return 0;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - transfer.last_activity >= transfer.read_timeout) {
+      transfer.timed_out = true;
+      return 1;
+    }
+    // A proxy that took the request and stays silent fails like one that takes no connection.
+    if (!transfer.answered && transfer.first_byte_timeout.count() > 0 &&
+        now - transfer.connected_at >= transfer.first_byte_timeout) {
       transfer.timed_out = true;
       return 1;
     }
     return 0;
   }
 
-  // One request and its one response, no redirect followed.
-  CURLcode Perform(const std::string& url, std::string& body) {
+  // One request and its one response, no redirect followed. A stop counts from
+  // `honour_stop_from` on.
+  CURLcode Perform(const std::string& url, std::string& body,
+                   std::chrono::steady_clock::time_point honour_stop_from) {
     transfer = Transfer{};
     transfer.body = &body;
     transfer.max_body_bytes = options.MaxBodyBytes;
     transfer.read_timeout = std::chrono::milliseconds(options.ReadTimeoutMs);
+    std::uint32_t soonest_timeout = options.ReadTimeoutMs;
+    if (!proxy_url.empty()) {
+      transfer.first_byte_timeout = std::chrono::milliseconds(options.ProxyFirstByteTimeoutMs);
+      soonest_timeout = std::min(soonest_timeout, options.ProxyFirstByteTimeoutMs);
+    }
+    transfer.stop = options.StopFlag;
+    transfer.stop_honoured_from = honour_stop_from;
     transfer.Touch();
     error[0] = '\0';
     SetOption(easy, CURLOPT_URL, url.c_str());
@@ -372,15 +260,17 @@ struct HttpClient::Impl {
     if (added != CURLM_OK) {
       throw std::runtime_error(std::string("Ошибка HTTP-клиента: ") + curl_multi_strerror(added));
     }
-    // Wake often enough to notice a read time-out close to its moment.
-    const int poll_ms =
-        static_cast<int>(std::clamp<std::uint32_t>(options.ReadTimeoutMs / 10, 10, 1000));
+    // Wake often enough to notice a time-out close to its moment, and a stop within its poll.
+    std::uint32_t poll_ms = std::clamp<std::uint32_t>(soonest_timeout / 10, 10, 1000);
+    if (transfer.stop != nullptr) {
+      poll_ms = std::min(poll_ms, std::max<std::uint32_t>(TickMs(timings::kStopPoll), 10));
+    }
     CURLcode result = CURLE_OK;
     int running = 1;
     while (running != 0) {
       CURLMcode code = curl_multi_perform(multi, &running);
       if (code == CURLM_OK && running != 0) {
-        code = curl_multi_poll(multi, nullptr, 0, poll_ms, nullptr);
+        code = curl_multi_poll(multi, nullptr, 0, static_cast<int>(poll_ms), nullptr);
       }
       if (code != CURLM_OK) {
         curl_multi_remove_handle(multi, easy);
@@ -492,11 +382,21 @@ void HttpClient::SetProxy(const ProxySettings& proxy) {
 HttpResult HttpClient::Get(const std::string& url, std::string& body) {
   Impl& impl = *impl_;
   HttpResult result;
+  auto honour_stop_from = std::chrono::steady_clock::now();
+  if (impl.options.StopFlag != nullptr && impl.options.StopFlag->load()) {
+    // A request sent after the stop (it had won its pacing turn) still gets its answer if that
+    // comes soon.
+    honour_stop_from += timings::kStoppedRequestGrace;
+  }
   std::string target = url;
   for (int redirects = 0;; ++redirects) {
     body.clear();
-    const CURLcode code = impl.Perform(target, body);
+    const CURLcode code = impl.Perform(target, body, honour_stop_from);
     result.StatusCode = impl.StatusCode();
+    if (code != CURLE_OK && impl.transfer.stopped) {
+      result.Stopped = true;
+      break;
+    }
     if (code != CURLE_OK) {
       result.FailureText = impl.FailureText(code);
       result.Kind = impl.KindOf(code);

@@ -1,45 +1,24 @@
 #pragma once
 // The worker's HTTP client on libcurl: one easy handle with the request profile of the directory
 // site (HTTP/1.1, TLS 1.2, fixed headers, gzip/deflate decoding, cookies kept for the handle's
-// life, redirects followed by hand), and a read-only certificate store shared by all handles.
+// life, redirects followed by hand), verified against a shared certificate store.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "engine/fetch_failure.h"
+#include "engine/fetch_failure_codes.h"
 #include "engine/proxy_list.h"
 #include "engine/run_timings.h"
-#include "output/failure_texts.h"
-
-struct x509_store_st;  // OpenSSL's X509_STORE
+#include "engine/tls_trust_store.h"
 
 namespace mirava::engine {
 
 // Initialises libcurl for the process. Call it before any client is created; safe to call again
 // and from several threads.
 void InitHttpGlobally();
-
-// A certificate store built once and shared read-only by every handshake of every client, so a
-// thousand workers do not each parse the CA bundle.
-class TlsTrustStore {
- public:
-  // The CA certificates of a PEM file; throws std::runtime_error when none can be read.
-  static std::shared_ptr<const TlsTrustStore> FromFile(const std::string& ca_file);
-  // The system's CA bundle, built on first use and kept for the process.
-  static std::shared_ptr<const TlsTrustStore> System();
-
-  ~TlsTrustStore();
-  TlsTrustStore(const TlsTrustStore&) = delete;
-  TlsTrustStore& operator=(const TlsTrustStore&) = delete;
-
-  x509_store_st* Store() const { return store_; }
-
- private:
-  explicit TlsTrustStore(x509_store_st* store);
-  x509_store_st* store_;
-};
 
 struct HttpClientOptions {
   std::uint32_t ConnectTimeoutMs = TickMs(timings::kConnectTimeout);
@@ -48,6 +27,13 @@ struct HttpClientOptions {
   std::uint32_t ProxyConnectTimeoutMs = TickMs(timings::kProxyConnectTimeout);
   // The request fails when no byte has moved for this long once connected.
   std::uint32_t ReadTimeoutMs = TickMs(timings::kReadTimeout);
+  // While requests go through a proxy: from the request sent (after any tunnel) to the first
+  // byte of the answer. The read time-out applies once the answer has begun.
+  std::uint32_t ProxyFirstByteTimeoutMs = TickMs(timings::kProxyFirstByteTimeout);
+  // The owner's stop request: set while a request is under way, it breaks the request off within
+  // timings::kStopPoll (HttpResult::Stopped); a request begun after it was set gets
+  // timings::kStoppedRequestGrace first. Null: never.
+  const std::atomic<bool>* StopFlag = nullptr;
   // Null: the system's CA bundle.
   std::shared_ptr<const TlsTrustStore> TrustStore;
   // A body larger than this, as received or decoded, fails the request.
@@ -64,23 +50,9 @@ struct HttpResult {
   // The status code of the response that ended the request; 0 when none arrived.
   long StatusCode = 0;
   FailureKind Kind = FailureKind::None;
+  // Broken off because the stop flag was set: a failure of nobody's, with no text.
+  bool Stopped = false;
 };
-
-// The text of FailureKind::ClosedWithoutResponse, which the worker repeats at once.
-inline constexpr const char* kClosedGracefullyText = "Connection Closed Gracefully.";
-
-// What the failure table says about a libcurl result code, if it knows it. `through_proxy`: the
-// request went to a proxy; `proxy_status`: the proxy's answer to a tunnel request (0 for none).
-std::optional<output::Failure> FailureOfCurlCode(int curl_code, bool through_proxy,
-                                                 long proxy_status);
-// The kind of a failed transfer. `response_began`: a status line had arrived; `proxy_status`
-// as above.
-FailureKind FailureKindOfCurlCode(int curl_code, bool through_proxy, long proxy_status,
-                                  bool response_began);
-// The kind of a final response with an error status `status`.
-FailureKind FailureKindOfStatus(long status, bool through_proxy);
-// "Ответ сайта больше 64 МБ" for the default cap.
-std::string BodyTooLargeText(std::size_t max_body_bytes);
 
 class HttpClient {
  public:

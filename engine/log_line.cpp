@@ -1,5 +1,7 @@
 #include "engine/log_line.h"
 
+#include "engine/proxy_health.h"
+
 namespace mirava::engine {
 
 std::string FormatLogLine(std::string_view timestamp, std::string_view message) {
@@ -14,9 +16,7 @@ std::string FormatWorkerLogLine(std::string_view timestamp, std::string_view pro
   if (proxy.empty()) {
     return FormatLogLine(timestamp, message);
   }
-  const std::size_t at = proxy.find('@');
-  const std::string_view shown =
-      at == std::string_view::npos ? std::string_view() : proxy.substr(at + 1);
+  const std::string shown = ProxyDisplayName(std::string(proxy));
   std::string line;
   line.append(timestamp).append(" (").append(shown).append("): ").append(message);
   return line;

@@ -8,8 +8,8 @@ namespace mirava::engine {
 // timestamp ": " message
 std::string FormatLogLine(std::string_view timestamp, std::string_view message);
 
-// A worker's line: with a non-empty proxy, " (" + the part of it after its first "@" + ")" goes
-// before the colon.
+// A worker's line: with a non-empty proxy entry, " (" + its host and port + ")" goes before the
+// colon; never its credentials.
 std::string FormatWorkerLogLine(std::string_view timestamp, std::string_view proxy,
                                 std::string_view message);
 

@@ -50,6 +50,10 @@ std::optional<ProxyHealthChange> ProxyHealth::Record(const std::string& entry, F
   std::lock_guard<std::mutex> guard(mutex_);
   ProxyRecord& record = records_[entry];
   ++record.Requests;
+  // Any outcome ends a trial; it then decides as for any request: a success or the site's own
+  // answer keeps the entry, a fault at the proxy sets it aside at once for twice as long.
+  record.OnTrial = false;
+  record.TrialTaken = false;
   if (kind == FailureKind::None) {
     ++record.Successes;
     record.ConsecutiveFaults = 0;
@@ -97,22 +101,70 @@ bool ProxyHealth::IsUsable(const std::string& entry, std::uint32_t now,
   if (Before(now, record.SetAsideUntil)) {
     return false;
   }
-  record.SetAside = false;
+  ProxyHealthChange change = ComeBack(entry, record);
   if (returned != nullptr) {
-    *returned = ProxyHealthChange{
-        ProxyHealthChange::What::Returned, entry, {}, FailureKind::None, record.ConsecutiveFaults};
+    *returned = std::move(change);
   }
   return true;
+}
+
+ProxyHealthChange ProxyHealth::ComeBack(const std::string& entry, ProxyRecord& record) {
+  record.SetAside = false;
+  record.OnTrial = true;
+  record.TrialTaken = false;
+  return ProxyHealthChange{
+      ProxyHealthChange::What::Returned, entry, {}, FailureKind::None, record.ConsecutiveFaults};
+}
+
+ProxyGrant ProxyHealth::TakeTurn(const std::string& entry, std::uint32_t now) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  ProxyGrant grant;
+  const auto found = records_.find(entry);
+  if (found == records_.end()) {
+    grant.Granted = true;
+    return grant;
+  }
+  ProxyRecord& record = found->second;
+  if (record.SetAside) {
+    if (Before(now, record.SetAsideUntil)) {
+      return grant;
+    }
+    grant.Returned = ComeBack(entry, record);
+  }
+  if (record.OnTrial) {
+    if (record.TrialTaken && Before(now, record.TrialTakenUntil)) {
+      return grant;  // another worker's trial is out
+    }
+    record.TrialTaken = true;
+    record.TrialTakenUntil = now + TickMs(settings_.TrialTimeout);
+    grant.Trial = true;
+  }
+  grant.Granted = true;
+  return grant;
+}
+
+void ProxyHealth::ReleaseTrial(const std::string& entry) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const auto found = records_.find(entry);
+  if (found != records_.end() && found->second.OnTrial) {
+    found->second.TrialTaken = false;
+  }
+}
+
+std::uint32_t ProxyHealth::WaitOf(const ProxyRecord& record, std::uint32_t now) {
+  if (record.SetAside) {
+    return Before(now, record.SetAsideUntil) ? record.SetAsideUntil - now : 0;
+  }
+  if (record.OnTrial && record.TrialTaken && Before(now, record.TrialTakenUntil)) {
+    return record.TrialTakenUntil - now;
+  }
+  return 0;
 }
 
 std::uint32_t ProxyHealth::WaitFor(const std::string& entry, std::uint32_t now) const {
   std::lock_guard<std::mutex> guard(mutex_);
   const auto found = records_.find(entry);
-  if (found == records_.end() || !found->second.SetAside ||
-      !Before(now, found->second.SetAsideUntil)) {
-    return 0;
-  }
-  return found->second.SetAsideUntil - now;
+  return found == records_.end() ? 0 : WaitOf(found->second, now);
 }
 
 std::size_t ProxyHealth::SoonestBack(const std::vector<std::string>& entries,
@@ -121,12 +173,8 @@ std::size_t ProxyHealth::SoonestBack(const std::vector<std::string>& entries,
   std::size_t soonest = 0;
   std::uint32_t soonest_wait = UINT32_MAX;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    std::uint32_t wait = 0;
     const auto found = records_.find(entries[i]);
-    if (found != records_.end() && found->second.SetAside &&
-        Before(now, found->second.SetAsideUntil)) {
-      wait = found->second.SetAsideUntil - now;
-    }
+    const std::uint32_t wait = found == records_.end() ? 0 : WaitOf(found->second, now);
     if (wait < soonest_wait) {
       soonest = i;
       soonest_wait = wait;

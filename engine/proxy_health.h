@@ -1,7 +1,8 @@
 #pragma once
 // How every entry of proxy.txt has fared, process-wide beside the rotation: requests, successes
-// and failures by kind, and whether the entry is set aside for a cool-down after failing at the
-// proxy itself. Thread-safe; times are readings of the run's millisecond tick clock.
+// and failures by kind, whether the entry is set aside for a cool-down after failing at the
+// proxy itself, and the one trial request that decides on its return. Thread-safe; times are
+// readings of the run's millisecond tick clock.
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "engine/fetch_failure.h"
+#include "engine/run_timings.h"
 
 namespace mirava::engine {
 
@@ -19,6 +21,10 @@ struct ProxyHealthSettings {
   int FailuresToSetAside = 3;  // consecutive failures at the proxy itself
   std::chrono::milliseconds FirstCoolDown = std::chrono::minutes(1);
   std::chrono::milliseconds MaxCoolDown = std::chrono::minutes(30);
+  // A trial request whose worker never reports (stopped, held) is handed to another after this:
+  // time for the request to reach the proxy and have the first byte of its answer.
+  std::chrono::milliseconds TrialTimeout =
+      timings::kProxyConnectTimeout + timings::kProxyFirstByteTimeout;
 };
 
 // What one entry has done so far.
@@ -31,6 +37,11 @@ struct ProxyRecord {
   std::chrono::milliseconds NextCoolDown{0};
   bool SetAside = false;
   std::uint32_t SetAsideUntil = 0;  // tick; meaningful while SetAside
+  // Back from a cool-down and not yet proven: one request at a time goes through it until one
+  // ends; its result decides.
+  bool OnTrial = false;
+  bool TrialTaken = false;
+  std::uint32_t TrialTakenUntil = 0;  // tick; meaningful while TrialTaken
   long long ProxyFaults() const;
 };
 
@@ -42,6 +53,13 @@ struct ProxyHealthChange {
   std::chrono::milliseconds CoolDown{0};
   FailureKind Reason = FailureKind::None;
   int ConsecutiveFaults = 0;
+};
+
+// What a worker about to send through an entry is told.
+struct ProxyGrant {
+  bool Granted = false;
+  bool Trial = false;  // the entry's trial request: its result decides the entry's standing
+  std::optional<ProxyHealthChange> Returned;  // the entry came back with this turn: announce it
 };
 
 class ProxyHealth {
@@ -56,12 +74,20 @@ class ProxyHealth {
   std::optional<ProxyHealthChange> Record(const std::string& entry, FailureKind kind,
                                           std::uint32_t now);
 
-  // True when `entry` may be handed out at `now`. An entry whose cool-down has ended is back in
-  // the rotation; the change is returned once, to be announced.
+  // True when `entry` is not set aside at `now`. An entry whose cool-down has ended is back in
+  // the rotation, on trial (see TakeTurn); the change is returned once, to be announced.
   bool IsUsable(const std::string& entry, std::uint32_t now,
                 std::optional<ProxyHealthChange>* returned = nullptr);
 
-  // Milliseconds until `entry`'s cool-down ends (0 when it is usable).
+  // Whether a worker may send through `entry` now. Set aside: no. Back from its cool-down: the
+  // first caller gets the entry's trial request and everybody else is refused until its result
+  // is recorded, it is given back, or TrialTimeout has passed.
+  ProxyGrant TakeTurn(const std::string& entry, std::uint32_t now);
+  // A trial request that will not report (its worker was stopped): the next taker gets it.
+  void ReleaseTrial(const std::string& entry);
+
+  // Milliseconds until `entry` may be taken: its cool-down or another worker's trial (0 when it
+  // is free).
   std::uint32_t WaitFor(const std::string& entry, std::uint32_t now) const;
 
   // Of `entries`, the position of the one whose cool-down ends first.
@@ -71,6 +97,10 @@ class ProxyHealth {
   std::map<std::string, ProxyRecord> Records() const;
 
  private:
+  // Ends `record`'s cool-down: back, on trial.
+  static ProxyHealthChange ComeBack(const std::string& entry, ProxyRecord& record);
+  static std::uint32_t WaitOf(const ProxyRecord& record, std::uint32_t now);
+
   mutable std::mutex mutex_;
   ProxyHealthSettings settings_;
   std::map<std::string, ProxyRecord> records_;

@@ -117,6 +117,43 @@ std::string_view WithoutSchemePrefix(std::string_view text) {
   return slashes == std::string_view::npos ? text : text.substr(slashes + 2);
 }
 
+// The credentials before the address without a leading "scheme://" (or "scheme//"); a "//"
+// further on belongs to them.
+std::string_view WithoutUrlScheme(std::string_view credentials) {
+  const std::size_t slashes = credentials.find("//");
+  if (slashes == std::string_view::npos) {
+    return credentials;
+  }
+  std::string_view scheme = credentials.substr(0, slashes);
+  if (scheme.ends_with(':')) {
+    scheme.remove_suffix(1);
+  }
+  for (const char c : scheme) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    const bool digit = c >= '0' && c <= '9';
+    if (!letter && !digit && c != '+' && c != '-' && c != '.') {
+      return credentials;
+    }
+  }
+  return credentials.substr(slashes + 2);
+}
+
+// True when the first of `fields` is a proxy's "host:port" and credentials follow it: the field
+// form, whatever the credentials hold ("@" included; a host never holds one).
+bool StartsWithAddressField(const std::vector<std::string>& fields) {
+  if (fields.size() < 3) {
+    return false;
+  }
+  const std::string_view address = WithoutSchemePrefix(fields[0]);
+  const std::size_t colon = address.find(':');
+  if (colon == 0 || colon == std::string_view::npos ||
+      address.find('@') != std::string_view::npos) {
+    return false;
+  }
+  const int port = ReadPort(address.substr(colon + 1));
+  return port >= 1 && port <= 65535;
+}
+
 }  // namespace
 
 ProxyList LoadProxyList(const std::string& path) {
@@ -174,11 +211,15 @@ void ApplyProxy(ProxySettings& settings, const std::string& entry) {
     settings = ProxySettings{};
     return;
   }
-  const std::string_view trimmed = WithoutSchemePrefix(analysis::Trim(entry));
+  // The field form reads the entry as written, not the trimmed text.
+  const std::vector<std::string> fields = SplitProxyFields(entry);
+  const std::string_view trimmed = analysis::Trim(entry);
 
-  const std::size_t at = trimmed.find('@');
-  if (at != std::string_view::npos) {
-    const std::string_view credentials = trimmed.substr(0, at);
+  // A password may hold "@" (and ":", ";" or blanks), a host none: the address follows the last
+  // "@".
+  const std::size_t at = trimmed.rfind('@');
+  if (at != std::string_view::npos && !StartsWithAddressField(fields)) {
+    const std::string_view credentials = WithoutUrlScheme(trimmed.substr(0, at));
     const std::string_view host_part = trimmed.substr(at + 1);
     const std::size_t host_colon = host_part.find(':');
     const std::size_t user_colon = credentials.find(':');
@@ -194,8 +235,6 @@ void ApplyProxy(ProxySettings& settings, const std::string& entry) {
     return;
   }
 
-  // The field form reads the entry as written, not the trimmed text.
-  const std::vector<std::string> fields = SplitProxyFields(entry);
   if (fields.size() == 1 && WithoutSchemePrefix(fields[0]).find(':') != std::string_view::npos) {
     // A bare "host:port", the commonest line of a bought list: that proxy, without credentials,
     // so none of another entry's credentials are ever sent to it.

@@ -82,12 +82,14 @@ struct ProxySettings {
   std::string Password;
 };
 
-// Sets `settings` from one entry: "[scheme//]user:password@host:port" or
-// "[scheme//]host:port;user;password" (blanks may stand for the semicolons; fields may be
-// double-quoted), or a bare "[scheme//]host:port", which clears the credentials. An empty entry
-// clears everything. Settings an entry does not touch keep their values: the credentials when the
-// user name is empty, and everything when an entry has neither "@" nor one or three fields. A port
-// that is not plain decimal digits within int range reads as 0.
+// Sets `settings` from one entry: "[scheme//]user:password@host:port" (the address follows the
+// last "@", so the credentials may hold any character) or "[scheme//]host:port;user;password"
+// (blanks may stand for the semicolons; fields may be double-quoted; a line that starts with a
+// host and port followed by two fields is this form whatever the fields hold), or a bare
+// "[scheme//]host:port", which clears the credentials. An empty entry clears everything.
+// Settings an entry does not touch keep their values: the credentials when the user name is
+// empty, and everything when an entry has neither "@" nor one or three fields. A port that is not
+// plain decimal digits within int range reads as 0.
 void ApplyProxy(ProxySettings& settings, const std::string& entry);
 
 }  // namespace mirava::engine

@@ -20,8 +20,14 @@ inline constexpr std::chrono::milliseconds kConnectTimeout = 2min;
 // on every turn it gets until it is set aside (bench/proxy_health).
 inline constexpr std::chrono::milliseconds kProxyConnectTimeout = 15s;
 inline constexpr std::chrono::milliseconds kReadTimeout = 2min;  // without a byte received
+// Through a proxy, from the request sent to the first byte of the answer: a proxy that takes
+// requests and never answers would otherwise cost the read time-out on every turn it gets.
+inline constexpr std::chrono::milliseconds kProxyFirstByteTimeout = 15s;
 // How often a wait that a stop ends looks at the stop flag.
 inline constexpr std::chrono::milliseconds kStopPoll = 100ms;
+// A request a stopped worker still sends (it had won its pacing turn) is broken off when it has
+// not been answered in this time.
+inline constexpr std::chrono::milliseconds kStoppedRequestGrace = 1s;
 inline constexpr std::size_t kMaxBodyBytes = 64u * 1024 * 1024;
 // Harvested pages in a row that the readers did not recognise before the run holds: far more
 // than an ordinary directory gives, which answers an empty rubric with an empty listing and has

@@ -59,6 +59,9 @@ void TScrapingThread::Execute() {
     options.ProxyConnectTimeoutMs =
         TickMs(std::min(fetch.ConnectTimeout, fetch.ProxyConnectTimeout));
     options.ReadTimeoutMs = TickMs(fetch.ReadTimeout);
+    options.ProxyFirstByteTimeoutMs =
+        TickMs(std::min(fetch.ReadTimeout, fetch.ProxyFirstByteTimeout));
+    options.StopFlag = &stop_;
     options.TrustStore = fetch.TrustStore;
     options.MaxBodyBytes = fetch.MaxBodyBytes;
     // The Referer of every request stays the address the worker started with.
@@ -68,6 +71,7 @@ void TScrapingThread::Execute() {
   } catch (...) {
     // A failure outside the attempt handling ends the worker with the outcome it has so far.
   }
+  GiveBackTrial();
   HandOff();
 }
 
@@ -107,6 +111,10 @@ void TScrapingThread::RunAttempts(HttpClient& client) {
         return;
       }
       HttpResult response = Send(client, proxy_settings, body);
+      if (response.Stopped) {
+        // Broken off by the stop: nothing failed, the outcome so far stands.
+        return;
+      }
       if (response.Ok) {
         // A response that returns after a stop is not used.
         if (StopRequested()) {
@@ -159,11 +167,17 @@ HttpResult TScrapingThread::Send(HttpClient& client, ProxySettings& proxy_settin
   ApplyProxy(proxy_settings, proxy);
   client.SetProxy(proxy_settings);
   HttpResult response = client.Get(url, body);
+  if (response.Stopped) {
+    return response;  // says nothing about the proxy
+  }
   RecordProxyHealth(proxy_settings, response);
   bool repeated = false;
   if (response.Kind == FailureKind::ClosedWithoutResponse) {
     // A proxy that dropped the connection gets one more try at once, within the attempt.
     response = client.Get(url, body);
+    if (response.Stopped) {
+      return response;
+    }
     RecordProxyHealth(proxy_settings, response);
     repeated = true;
   }
@@ -182,30 +196,66 @@ void TScrapingThread::WaitForProxyTurn() {
   if (!UseProxy || proxy.empty() || !services_->Rotation) {
     return;
   }
+  // A trial taken for an attempt that never sent it.
+  GiveBackTrial();
   ProxyHealth& health = services_->Rotation->Health;
   platform::IClock& clock = *services_->Clock;
-  std::uint32_t wait = health.WaitFor(proxy, clock.TickCount());
-  if (wait > 0 && services_->Proxies) {
-    // Set aside since it was handed out: the rotation's next turn instead, which waits only
-    // when every entry is set aside.
-    if (auto turn = NextUsableProxy(*services_->Proxies, *services_->Rotation, clock.TickCount())) {
-      proxy = std::move(turn->Entry);
-      wait = turn->WaitMs;
+  const std::uint32_t poll = std::max<std::uint32_t>(TickMs(services_->Fetch.Poll), 1);
+  bool wait_announced = false;
+  while (!StopRequested()) {
+    std::uint32_t wait = health.WaitFor(proxy, clock.TickCount());
+    if (wait > 0 && services_->Proxies) {
+      // Set aside, or on another worker's trial, since it was handed out: the rotation's next
+      // turn instead, which waits only when no entry is free.
+      if (auto turn =
+              NextUsableProxy(*services_->Proxies, *services_->Rotation, clock.TickCount())) {
+        proxy = std::move(turn->Entry);
+        wait = turn->WaitMs;
+      }
     }
-  }
-  if (wait > 0) {
-    // Only when every entry is set aside does the rotation hand one out before its time.
-    AddLog("Все прокси отложены, ждём " + std::to_string((wait + 999) / 1000) + " с");
-    const std::uint32_t poll = std::max<std::uint32_t>(TickMs(services_->Fetch.Poll), 1);
-    while (!StopRequested() && (wait = health.WaitFor(proxy, clock.TickCount())) > 0) {
-      clock.SleepMs(std::min(wait, poll));
+    if (wait > 0) {
+      // Only when no entry is free does the rotation hand one out before its time.
+      if (!wait_announced) {
+        AddLog("Все прокси отложены, ждём " + std::to_string((wait + 999) / 1000) + " с");
+        wait_announced = true;
+      }
+      for (std::uint32_t before = wait;
+           !StopRequested() && (wait = health.WaitFor(proxy, clock.TickCount())) > 0 &&
+           wait <= before;
+           before = wait) {
+        clock.SleepMs(std::min(wait, poll));
+      }
+      if (wait > 0) {
+        continue;  // set aside again after a failed trial: another entry may be back sooner
+      }
     }
+    if (StopRequested()) {
+      return;
+    }
+    ProxyGrant grant = health.TakeTurn(proxy, clock.TickCount());
+    if (grant.Returned) {
+      services_->Events->Line(ProxyHealthChangeText(*grant.Returned));
+    }
+    if (grant.Granted) {
+      if (grant.Trial) {
+        trial_ = proxy;
+      }
+      return;
+    }
+    // Another worker took the entry's trial between the look and the turn.
   }
-  std::optional<ProxyHealthChange> returned;
-  health.IsUsable(proxy, clock.TickCount(), &returned);
-  if (returned) {
-    services_->Events->Line(ProxyHealthChangeText(*returned));
+}
+
+void TScrapingThread::GiveBackTrial() {
+  if (trial_.empty() || !services_->Rotation) {
+    return;
   }
+  try {
+    services_->Rotation->Health.ReleaseTrial(trial_);
+  } catch (...) {
+    // Only a failed lock gets here; the trial's time frees the entry then.
+  }
+  trial_.clear();
 }
 
 void TScrapingThread::RecordProxyHealth(const ProxySettings& settings, const HttpResult& response) {
@@ -214,6 +264,9 @@ void TScrapingThread::RecordProxyHealth(const ProxySettings& settings, const Htt
   }
   const auto change = services_->Rotation->Health.Record(
       proxy, response.Ok ? FailureKind::None : response.Kind, services_->Clock->TickCount());
+  if (trial_ == proxy) {
+    trial_.clear();  // its result is in
+  }
   if (change) {
     services_->Events->Line(ProxyHealthChangeText(*change));
   }

@@ -30,6 +30,8 @@ struct FetchSettings {
   // Through a proxy; the shorter of the two applies.
   std::chrono::milliseconds ProxyConnectTimeout = timings::kProxyConnectTimeout;
   std::chrono::milliseconds ReadTimeout = timings::kReadTimeout;
+  // Through a proxy, until the answer's first byte; the shorter of it and ReadTimeout applies.
+  std::chrono::milliseconds ProxyFirstByteTimeout = timings::kProxyFirstByteTimeout;
   // Verified against this store; null means the system's CA store.
   std::shared_ptr<const TlsTrustStore> TrustStore;
   // A body larger than this, compressed or decoded, fails the attempt.
@@ -93,9 +95,12 @@ class TScrapingThread {
   void RunAttempts(HttpClient& client);
   // One request, paced (direct) or through the current proxy.
   HttpResult Send(HttpClient& client, ProxySettings& proxy_settings, std::string& body);
-  // When the rotation handed out an entry that is still set aside (every entry is), waits until
-  // its cool-down ends or a stop; announces an entry that is back.
+  // Takes the turn on the current proxy entry. When the rotation handed out an entry that is
+  // set aside, or whose trial another worker has, moves on to the rotation's next free entry;
+  // when none is free, waits for the one free first, or a stop. Announces an entry that is back.
   void WaitForProxyTurn();
+  // Gives back a trial this worker took and will not report.
+  void GiveBackTrial();
   // While the run holds, waits until it goes on or the worker is stopped.
   void WaitWhileHeld() const;
   bool Held() const;
@@ -118,6 +123,7 @@ class TScrapingThread {
   std::string
       not_found_proxy_;  // host:port of the proxy that first answered 404 for not_found_url_
   std::string not_found_url_;
+  std::string trial_;  // the entry whose trial request this worker holds
   platform::Thread thread_;
 };
 

@@ -88,6 +88,91 @@ TEST(ProxyHealthTest, SuccessOfAnEntryHandedOutWhileSetAsideBringsItBack) {
   EXPECT_TRUE(health.IsUsable(entry, kStart + 6));
 }
 
+// Back from its cool-down, an entry gets one request; only its result decides whether the
+// rotation hands it to everybody again or sets it aside at once.
+TEST(ProxyHealthTest, AnEntryBackFromItsCoolDownEarnsItsPlaceWithOneTrialRequest) {
+  const ProxyList list = {"10.0.0.1:3128", "10.0.0.2:3128"};
+  const std::string& entry = list[0];
+  ProxyRotation rotation;
+  ProxyHealth& health = rotation.Health;
+  for (int i = 0; i < 3; ++i) {
+    health.Record(entry, FailureKind::TimedOutBeforeResponse, kStart);
+  }
+  std::uint32_t now = kStart + 60'000;
+
+  // Many workers ask at the same moment: one gets the trial, announced once.
+  std::atomic<int> granted{0}, trials{0}, announced{0};
+  std::vector<std::thread> workers;
+  for (int i = 0; i < 8; ++i) {
+    workers.emplace_back([&] {
+      const ProxyGrant grant = health.TakeTurn(entry, now);
+      granted += grant.Granted ? 1 : 0;
+      trials += grant.Trial ? 1 : 0;
+      announced += grant.Returned && grant.Returned->Change == What::Returned ? 1 : 0;
+    });
+  }
+  for (auto& worker : workers) {
+    worker.join();
+  }
+  EXPECT_EQ(granted, 1);
+  EXPECT_EQ(trials, 1);
+  EXPECT_EQ(announced, 1);
+  // While the trial is out the rotation passes the entry over.
+  EXPECT_GT(health.WaitFor(entry, now + 1), 0u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(NextUsableProxy(list, rotation, now + 1)->Entry, list[1]);
+  }
+
+  // A failed trial sets it aside at once, twice as long.
+  const auto again = health.Record(entry, FailureKind::TimedOutBeforeResponse, now + 2);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->Change, What::SetAside);
+  EXPECT_EQ(again->CoolDown, 2min);
+  EXPECT_FALSE(health.TakeTurn(entry, now + 3).Granted);
+
+  // A trial that passes puts it back for everybody.
+  now += 2 + 120'000;
+  const ProxyGrant trial = health.TakeTurn(entry, now);
+  EXPECT_TRUE(trial.Granted && trial.Trial);
+  EXPECT_FALSE(health.TakeTurn(entry, now).Granted);
+  EXPECT_FALSE(health.Record(entry, FailureKind::SiteStatus, now + 1)) << "the proxy answered";
+  for (int i = 0; i < 3; ++i) {
+    const ProxyGrant grant = health.TakeTurn(entry, now + 2);
+    EXPECT_TRUE(grant.Granted);
+    EXPECT_FALSE(grant.Trial);
+    EXPECT_FALSE(grant.Returned);
+  }
+  EXPECT_EQ(health.WaitFor(entry, now + 2), 0u);
+}
+
+TEST(ProxyHealthTest, ATrialNobodyReportsIsGivenBackOrTakenOverAfterItsTime) {
+  ProxyHealth health;
+  ProxyHealthSettings settings;
+  settings.TrialTimeout = 10s;
+  health.Configure(settings);
+  const std::string entry = "u:p@10.0.0.1:3128";
+  for (int i = 0; i < 3; ++i) {
+    health.Record(entry, FailureKind::ConnectFailed, kStart);
+  }
+  const std::uint32_t back = kStart + 60'000;
+  ASSERT_TRUE(health.TakeTurn(entry, back).Trial);
+  EXPECT_FALSE(health.TakeTurn(entry, back + 9'999).Granted);
+  EXPECT_EQ(health.WaitFor(entry, back + 9'999), 1u);
+  // Its taker went quiet (a stop, a hold): after the trial's time another worker takes it over.
+  const ProxyGrant taken_over = health.TakeTurn(entry, back + 10'000);
+  EXPECT_TRUE(taken_over.Trial);
+  EXPECT_FALSE(taken_over.Returned) << "announced when it came back, not again";
+  // A trial given back goes to the next taker at once.
+  health.ReleaseTrial(entry);
+  EXPECT_EQ(health.WaitFor(entry, back + 10'001), 0u);
+  EXPECT_TRUE(health.TakeTurn(entry, back + 10'001).Trial);
+  // Giving back a trial that is not out changes nothing.
+  health.Record(entry, FailureKind::None, back + 10'002);
+  health.ReleaseTrial(entry);
+  EXPECT_FALSE(health.TakeTurn(entry, back + 10'003).Trial);
+  EXPECT_TRUE(health.TakeTurn(entry, back + 10'003).Granted);
+}
+
 TEST(ProxyRotationHealthTest, SkipsEntriesSetAsideAndWaitsOnlyWhenAllAre) {
   const ProxyList list = {"a:1", "b:2", "c:3", "d:4"};
   // Healthy: exactly the plain rotation.

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/log_line.h"
+#include "engine/proxy_health.h"
 #include "engine/proxy_list.h"
 
 namespace mirava::engine {
@@ -269,7 +271,7 @@ TEST(ApplyProxyTest, ReadsEveryFormOfEntry) {
       {"no port after the @", "user:secret@proxy.example", {"proxy.example", 0, "user", "secret"}},
       {"user name without password", "user@10.0.0.1:1", {"10.0.0.1", 1, "user", ""}},
       {"password may hold colons", "user:pa:ss@h:2", {"h", 2, "user", "pa:ss"}},
-      {"host part after the first @", "user@b@h:3", {"b@h", 3, "user", ""}},
+      {"address after the last @", "user@b@h:3", {"h", 3, "user@b", ""}},
       {"port text after the first colon", "u:p@h:80:81", {"h", 0, "u", "p"}},
       {"port not a number", "u:p@h:12a", {"h", 0, "u", "p"}},
       {"port with a sign", "u:p@h:-5", {"h", 0, "u", "p"}},
@@ -314,6 +316,70 @@ TEST(ApplyProxyTest, ReadsEveryFormOfEntry) {
     EXPECT_EQ(settings.Port, row.expected.Port);
     EXPECT_EQ(settings.UserName, row.expected.UserName);
     EXPECT_EQ(settings.Password, row.expected.Password);
+  }
+}
+
+// The log names a proxy by its host and port, whatever its credentials hold: a host never holds
+// "@" while a password may, so the address is what follows the last "@", and a line that starts
+// with an address followed by fields is the field form whatever its fields hold.
+TEST(ApplyProxyTest, CredentialsWithAnyCharactersStayOutOfTheLogName) {
+  struct Row {
+    const char* name;
+    std::string entry;
+    ProxySettings expected;
+  };
+  const Row rows[] = {
+      {"@ and : in the password",
+       "user:p@ss:w@rd@10.0.0.1:8080",
+       {"10.0.0.1", 8080, "user", "p@ss:w@rd"}},
+      {"the same with a scheme prefix",
+       "http://user:p@ss:w@rd@10.0.0.1:8080",
+       {"10.0.0.1", 8080, "user", "p@ss:w@rd"}},
+      {"@ in the user name", "us@r:pw@10.0.0.1:8080", {"10.0.0.1", 8080, "us@r", "pw"}},
+      {"// in the password", "user:a//b@10.0.0.1:8080", {"10.0.0.1", 8080, "user", "a//b"}},
+      {"; in the password", "user:pa;ss@10.0.0.1:8080", {"10.0.0.1", 8080, "user", "pa;ss"}},
+      {"two ; in the password", "user:a;b;c@10.0.0.1:8080", {"10.0.0.1", 8080, "user", "a;b;c"}},
+      {"a blank in the password", "user:pa ss@10.0.0.1:8080", {"10.0.0.1", 8080, "user", "pa ss"}},
+      {"field form, @ and : in the password",
+       "10.0.0.1:8080;user;p@ss:w@rd",
+       {"10.0.0.1", 8080, "user", "p@ss:w@rd"}},
+      {"field form, the password ends like an address",
+       "10.0.0.1:8080;user;p@ss:99",
+       {"10.0.0.1", 8080, "user", "p@ss:99"}},
+      {"field form with blanks, @ in the password",
+       "10.0.0.1:8080 user p@ss",
+       {"10.0.0.1", 8080, "user", "p@ss"}},
+      {"field form, : and @ in the user name",
+       "10.0.0.1:8080;us:e@r;pw",
+       {"10.0.0.1", 8080, "us:e@r", "pw"}},
+      {"field form with a scheme prefix, @ in the password",
+       "http://10.0.0.1:8080;user;p@ss",
+       {"10.0.0.1", 8080, "user", "p@ss"}},
+      {"quoted fields holding ; @ and a blank",
+       "10.0.0.1:8080;\"us;er\";\"p@ss w@rd\"",
+       {"10.0.0.1", 8080, "us;er", "p@ss w@rd"}},
+      {"bare host and port", "10.0.0.1:8080", {"10.0.0.1", 8080, "", ""}},
+      {"bare host and port with a scheme prefix",
+       "http://10.0.0.1:8080",
+       {"10.0.0.1", 8080, "", ""}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ProxySettings settings;
+    ApplyProxy(settings, row.entry);
+    EXPECT_EQ(settings.Host, row.expected.Host);
+    EXPECT_EQ(settings.Port, row.expected.Port);
+    EXPECT_EQ(settings.UserName, row.expected.UserName);
+    EXPECT_EQ(settings.Password, row.expected.Password);
+    EXPECT_TRUE(IsUsableProxyEntry(row.entry));
+
+    // Every place the log names an entry.
+    const std::string name = "10.0.0.1:8080";
+    EXPECT_EQ(ProxyDisplayName(row.entry), name);
+    EXPECT_EQ(FormatWorkerLogLine("t", row.entry, "Запускаем"), "t (" + name + "): Запускаем");
+    EXPECT_EQ(ProxyHealthChangeText(
+                  {ProxyHealthChange::What::Returned, row.entry, {}, FailureKind::None, 0}),
+              "Прокси " + name + " снова в работе");
   }
 }
 

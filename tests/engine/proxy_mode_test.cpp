@@ -3,14 +3,17 @@
 // tinyproxy checks that credentials and CONNECT tunnels work with a real proxy.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/http_client.h"
 #include "engine/proxy_health.h"
 #include "engine/scraping_thread.h"
 #include "tests/engine/worker_fixture.h"
+#include "tests/support/dead_proxies.h"
 #include "tests/support/fake_site.h"
 #include "tests/support/tinyproxy.h"
 
@@ -286,6 +289,120 @@ TEST_F(ProxyModeTest, EveryFormOfEntryCarriesItsCredentials) {
     }
     ForgetFinished();
   }
+}
+
+// A stop breaks off a proxied transfer in any phase, charges the proxy nothing and gives back the
+// trial the worker held.
+TEST_F(ProxyModeTest, RealTimeStopBreaksOffAProxiedTransferWithoutChargingTheProxy) {
+  FakeSite silent_proxy;  // takes the request, answers nothing
+  silent_proxy.SetFallback(FakeResponse::Silence(std::chrono::seconds(40)));
+  SilentListener no_tunnel;       // a tunnel request that is never answered
+  UnreachableListener blackhole;  // a connection that never completes
+  FakeSite plain_site;
+  FakeSite secure_site(TestCertificates::Shared());
+  struct Case {
+    const char* name;
+    std::string entry;
+    std::string url;
+  };
+  const Case cases[] = {
+      {"waiting for the answer", "u:p@" + Endpoint(silent_proxy), plain_site.Url("/page")},
+      {"waiting for the tunnel", "u:p@127.0.0.1:" + std::to_string(no_tunnel.Port()),
+       secure_site.Url("/page")},
+      {"connecting", "u:p@127.0.0.1:" + std::to_string(blackhole.Port()), plain_site.Url("/page")},
+  };
+  Fetch().ConnectTimeout = std::chrono::seconds(30);
+  Fetch().ProxyConnectTimeout = std::chrono::seconds(30);
+  Fetch().ProxyFirstByteTimeout = std::chrono::seconds(30);
+  Fetch().ReadTimeout = std::chrono::seconds(30);
+  for (const Case& item : cases) {
+    SCOPED_TRACE(item.name);
+    ClearLog();
+    UseProxies({item.entry});
+    services_->Rotation = std::make_shared<engine::ProxyRotation>();
+    engine::ProxyHealth& health = services_->Rotation->Health;
+    // Back from a cool-down that has just ended: this worker's request is the entry's trial.
+    for (int i = 0; i < 3; ++i) {
+      health.Record(item.entry, engine::FailureKind::ConnectFailed, clock_->TickCount() - 60'000);
+    }
+    auto worker = MakeProxiedWorker(item.url, item.entry);
+    worker->Start();
+    ASSERT_TRUE(WaitFor([&] { return CountLines("Запускаем") == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well into the transfer
+    const auto stopped_at = std::chrono::steady_clock::now();
+    worker->Stop();
+    ASSERT_TRUE(WaitFor([&] { return IsFinished(*worker); }, std::chrono::seconds(60)));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped_at, std::chrono::seconds(5));
+    EXPECT_EQ(worker->result, engine::FetchOutcome::Stopped);
+    EXPECT_EQ(CountLines("Ответ сайта"), 0u);
+    EXPECT_EQ(health.Records().at(item.entry).Requests, 3) << "the broken-off request counted";
+    EXPECT_TRUE(health.TakeTurn(item.entry, clock_->TickCount()).Trial)
+        << "the trial was not given back";
+    worker.reset();
+    ForgetFinished();
+  }
+}
+
+TEST_F(ProxyModeTest, RealTimeProxyThatNeverAnswersIsLeftAfterTheFirstByteTimeOutAndSetAside) {
+  SilentListener silent;
+  FakeSite live, site;
+  live.SetFallback(FakeResponse::Page("via live"));
+  const std::string silent_entry = "u:p@127.0.0.1:" + std::to_string(silent.Port());
+  Fetch().ReadTimeout = std::chrono::seconds(30);
+  Fetch().ProxyFirstByteTimeout = std::chrono::milliseconds(300);
+  Fetch().MaxAttempts = 3;
+  UseProxies({silent_entry});
+  auto worker = MakeProxiedWorker(site.Url("/page"), silent_entry);
+  const auto start = std::chrono::steady_clock::now();
+  RunToEnd(*worker);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15))
+      << "three attempts waited for the read time-out";
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Failed);
+  const engine::ProxyRecord record = services_->Rotation->Health.Records().at(silent_entry);
+  EXPECT_EQ(record.Failures[static_cast<std::size_t>(engine::FailureKind::TimedOutBeforeResponse)],
+            3);
+  EXPECT_EQ(CountLines("Прокси 127.0.0.1:" + std::to_string(silent.Port()) +
+                       " отложен на 1 минуту: нет ответа в отведённое время, ошибок подряд: 3"),
+            1u);
+
+  // The next worker handed it goes through the live proxy and leaves it alone.
+  ForgetFinished();
+  UseProxies({silent_entry, "u:p@" + Endpoint(live)});
+  auto next = MakeProxiedWorker(site.Url("/page"), silent_entry);
+  RunToEnd(*next);
+  EXPECT_EQ(next->html, "via live");
+  EXPECT_EQ(services_->Rotation->Health.Records().at(silent_entry).Requests, 3);
+}
+
+TEST_F(ProxyModeTest, EntryBackFromItsCoolDownGetsOneTrialWhileTheOthersPassItOver) {
+  FakeSite failing, live, site;
+  FakeResponse slow_bad_gateway = FakeResponse::Error(502);
+  slow_bad_gateway.Delay = std::chrono::milliseconds(1000);  // every worker asks meanwhile
+  failing.SetFallback(slow_bad_gateway);
+  live.SetFallback(FakeResponse::Page("via live"));
+  const std::string failing_entry = "@" + Endpoint(failing);
+  UseProxies({failing_entry, "@" + Endpoint(live)});
+  engine::ProxyHealth& health = services_->Rotation->Health;
+  for (int i = 0; i < 3; ++i) {
+    health.Record(failing_entry, engine::FailureKind::ProxyStatus, clock_->TickCount() - 60'000);
+  }
+  std::vector<std::unique_ptr<engine::TScrapingThread>> workers;
+  for (int i = 0; i < 4; ++i) {
+    workers.push_back(MakeProxiedWorker(site.Url("/page"), failing_entry));
+  }
+  for (auto& worker : workers) {
+    worker->Start();
+  }
+  for (auto& worker : workers) {
+    ASSERT_TRUE(WaitFor([&] { return IsFinished(*worker); }));
+    EXPECT_EQ(worker->html, "via live");
+  }
+  EXPECT_EQ(failing.RequestCount(), 1u) << "more than the one trial request";
+  EXPECT_EQ(CountLines("Прокси " + Endpoint(failing) + " снова в работе"), 1u);
+  EXPECT_EQ(
+      CountLines("Прокси " + Endpoint(failing) + " отложен на 2 минуты: прокси отвечает ошибкой"),
+      1u);
+  EXPECT_EQ(live.RequestCount(), 4u);
 }
 
 class TinyProxyTest : public ProxyModeTest {

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/engine/worker_fixture.h"
@@ -259,6 +262,62 @@ TEST_F(ScrapingThreadTest, StopDuringThePacingWaitStillSendsTheRequest) {
     EXPECT_EQ(worker->html, "");
     EXPECT_EQ(CountLines(": Запускаем "), 1u);
     ClearLog();
+    ForgetFinished();
+  }
+}
+
+// A stop must not wait for the read time-out: the transfer under way is broken off, and what it
+// did not get is nobody's failure, so no line says the site failed. A request the worker still
+// sends after a stop (it had won its pacing turn) gets a moment for its answer, no more.
+TEST_F(ScrapingThreadTest, StopBreaksOffATransferThatWaitsForTheSite) {
+  FakeResponse stalls_mid_body = FakeResponse::Page(std::string(10000, 'a'));
+  stalls_mid_body.StallMidBody = std::chrono::seconds(40);
+  FakeResponse drips = FakeResponse::Page(std::string(400, 'd'));  // 40 s, never silent
+  drips.DripEvery = std::chrono::milliseconds(100);
+  struct Case {
+    const char* name;
+    FakeResponse response;
+    bool stop_while_paced;  // else during the transfer
+  };
+  const Case cases[] = {
+      {"nothing of the answer arrives", FakeResponse::Silence(std::chrono::seconds(40)), false},
+      {"the body stops halfway", stalls_mid_body, false},
+      {"the body drips", drips, false},
+      {"stopped while paced, then the body drips", drips, true},
+  };
+  Fetch().ReadTimeout = std::chrono::seconds(30);
+  for (const Case& item : cases) {
+    SCOPED_TRACE(item.name);
+    ClearLog();
+    FakeSite site;
+    site.Serve("/page", item.response);
+    auto worker = MakeWorker(site.Url("/page"));
+    std::chrono::steady_clock::time_point stopped_at;
+    if (item.stop_while_paced) {
+      pacing_->LastRequestTick.store(clock_->TickCount());
+      worker->RequestInterval = 0xFFFFFFF0u;
+      const std::size_t polls_before = CountSleeps(100);
+      worker->Start();
+      ASSERT_TRUE(WaitFor([&] { return CountSleeps(100) > polls_before; }));
+      stopped_at = std::chrono::steady_clock::now();
+      worker->Stop();
+      ASSERT_TRUE(site.WaitForRequests(1, std::chrono::seconds(30))) << "the request still goes";
+    } else {
+      worker->Start();
+      ASSERT_TRUE(site.WaitForRequests(1, std::chrono::seconds(30)));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well into the transfer
+      stopped_at = std::chrono::steady_clock::now();
+      worker->Stop();
+    }
+    ASSERT_TRUE(WaitFor([&] { return IsFinished(*worker); }, std::chrono::seconds(60)));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped_at, std::chrono::seconds(5))
+        << "the stop waited for the transfer's end";
+    EXPECT_EQ(worker->result, engine::FetchOutcome::Stopped);
+    EXPECT_EQ(worker->statusText, "");
+    EXPECT_EQ(worker->html, "");
+    EXPECT_EQ(Log(), std::vector<std::string>{Line("Запускаем " + site.Url("/page"))});
+    EXPECT_EQ(site.RequestCount(), 1u);
+    worker.reset();
     ForgetFinished();
   }
 }

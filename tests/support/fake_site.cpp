@@ -308,8 +308,7 @@ bool FakeSite::WaitQuietly(std::intptr_t fd, std::chrono::milliseconds duration)
       return true;
     }
     // The site's destructor shuts the socket down, which ends this wait as well.
-    if (site_socket::PeerHangsUpWithin(
-            fd, std::min(left, std::chrono::milliseconds(1000)))) {
+    if (site_socket::PeerHangsUpWithin(fd, std::min(left, std::chrono::milliseconds(1000)))) {
       return false;
     }
     std::lock_guard<std::mutex> guard(mutex_);
@@ -424,7 +423,17 @@ void FakeSite::ServeConnection(Connection& connection) {
       head_out += "Connection: close\r\n";
     }
     head_out += "\r\n";
-    if (response.StallMidBody.count() > 0) {
+    if (response.DripEvery.count() > 0) {
+      if (!connection.Write(head_out)) {
+        return;
+      }
+      for (const char byte : body) {
+        if (!WaitQuietly(connection.fd, response.DripEvery) ||
+            !connection.Write(std::string_view(&byte, 1))) {
+          return;
+        }
+      }
+    } else if (response.StallMidBody.count() > 0) {
       const std::size_t half = body.size() / 2;
       if (!connection.Write(head_out + body.substr(0, half)) ||
           !WaitQuietly(connection.fd, response.StallMidBody) ||

@@ -50,6 +50,8 @@ struct FakeResponse {
   std::chrono::milliseconds Delay{0};
   // Silence after the header and the first half of the body.
   std::chrono::milliseconds StallMidBody{0};
+  // The header at once, then the body one byte at a time this far apart: never silent for long.
+  std::chrono::milliseconds DripEvery{0};
   bool CloseWithoutResponse = false;  // read the request, then close the connection
   bool CloseAfter = false;            // "Connection: close", then close
   bool CloseDelimited = false;        // no Content-Length: the body ends when the site closes
