@@ -141,17 +141,12 @@ void BM_DemoRunWithFourDeadOfTen(benchmark::State& state) {
   request.UseProxy = true;
   request.Folder = folder + "/";
 
-  engine::RunEnvironment environment;
-  environment.Clock = engine::platform::MakeSystemClock();
-  environment.Pacing = std::make_shared<engine::PacingState>();
-  environment.Rotation = std::make_shared<engine::ProxyRotation>();
+  engine::RunEnvironment environment = bench::BenchEnvironment();
   if (!set_aside) {
     engine::ProxyHealthSettings never;
     never.FailuresToSetAside = INT_MAX;
     environment.Rotation->Health.Configure(never);
   }
-  environment.RequestMutexName = "MiravaParserMutex-bench-" + std::to_string(getpid());
-  environment.OpenWorkbook = [](const std::string&) {};
   environment.Fetch.ConnectTimeout = std::chrono::milliseconds(g_timeout_ms);
   environment.Fetch.ProxyConnectTimeout = std::chrono::milliseconds(g_timeout_ms);
   environment.Fetch.ReadTimeout = std::chrono::milliseconds(g_timeout_ms);
@@ -230,12 +225,7 @@ void BM_CityRunThreeThreads(benchmark::State& state) {
   request.UseProxy = true;
   request.Folder = folder + "/";
 
-  engine::RunEnvironment environment;
-  environment.Clock = engine::platform::MakeSystemClock();
-  environment.Pacing = std::make_shared<engine::PacingState>();
-  environment.Rotation = std::make_shared<engine::ProxyRotation>();
-  environment.RequestMutexName = "MiravaParserMutex-bench-" + std::to_string(getpid());
-  environment.OpenWorkbook = [](const std::string&) {};
+  engine::RunEnvironment environment = bench::BenchEnvironment();
   environment.Fetch.ConnectTimeout = std::chrono::milliseconds(g_timeout_ms);
   environment.Fetch.ProxyConnectTimeout = std::chrono::milliseconds(g_timeout_ms);
   environment.Fetch.ProxyFirstByteTimeout = std::chrono::milliseconds(g_timeout_ms);

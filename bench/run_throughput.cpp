@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench/timed_run.h"
 #include "engine/platform/clock.h"
 #include "engine/platform/named_lock.h"
-#include "bench/timed_run.h"
 #include "engine/scraper.h"
 #include "tests/support/fake_site.h"
 #include "tests/support/site_pages.h"
@@ -70,12 +70,7 @@ void BM_RunThroughput(benchmark::State& state) {
   request.UseProxy = true;
   request.Folder = folder + "/";
 
-  engine::RunEnvironment environment;
-  environment.Clock = engine::platform::MakeSystemClock();
-  environment.Pacing = std::make_shared<engine::PacingState>();
-  environment.Rotation = std::make_shared<engine::ProxyRotation>();
-  environment.RequestMutexName = "MiravaParserMutex-bench-" + std::to_string(getpid());
-  environment.OpenWorkbook = [](const std::string&) {};
+  engine::RunEnvironment environment = bench::BenchEnvironment();
 
   for (auto _ : state) {
     const bench::TimedRun timed = bench::RunToEnd(environment, request);

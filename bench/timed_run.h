@@ -7,6 +7,9 @@
 #include <string>
 #include <thread>
 
+#include <unistd.h>
+
+#include "engine/platform/clock.h"
 #include "engine/run_events.h"
 #include "engine/scraper.h"
 
@@ -36,6 +39,18 @@ class OutcomeClock final : public engine::IRunEvents {
   int fetched_ = 0;
   long long rows_ = 0;
 };
+
+// A run's environment on the system clock, with a request lock of this process's own and no
+// workbook opened; the caller adds its time-outs.
+inline engine::RunEnvironment BenchEnvironment() {
+  engine::RunEnvironment environment;
+  environment.Clock = engine::platform::MakeSystemClock();
+  environment.Pacing = std::make_shared<engine::PacingState>();
+  environment.Rotation = std::make_shared<engine::ProxyRotation>();
+  environment.RequestMutexName = "MiravaParserMutex-bench-" + std::to_string(getpid());
+  environment.OpenWorkbook = [](const std::string&) {};
+  return environment;
+}
 
 struct TimedRun {
   std::shared_ptr<OutcomeClock> Events;
