@@ -192,7 +192,9 @@ TEST_F(ScraperFetchTest, StopDoesNotWaitForWorkersStuckInARequest) {
   EXPECT_EQ(CountLines("Сбор данных завершен"), 0);
 }
 
-TEST_F(ScraperFetchTest, NextRunWorksWhileThePreviousOneWaitsForItsStoppedWorkers) {
+// A stop breaks a transfer off within a fraction of a second, so whether the first run has freed
+// itself by the time the second starts is a matter of timing; the second run must not care.
+TEST_F(ScraperFetchTest, NextRunWorksWhileThePreviousOneIsStillEnding) {
   FakeSite quick;
   quick.SetFallback(FakeResponse::Page("x"));
   site->SetFallback(FakeResponse::Silence(std::chrono::minutes(5)));
@@ -206,7 +208,6 @@ TEST_F(ScraperFetchTest, NextRunWorksWhileThePreviousOneWaitsForItsStoppedWorker
   ASSERT_TRUE(WaitFor([&] { return site->RequestCount() == 1; }));
   With(first, [](engine::TScraper& scraper) { scraper.Stop(); });
   ASSERT_TRUE(WaitFor([&] { return window.StartEnabled(); }));
-  ASSERT_FALSE(first.expired());
 
   window.ClearCities();
   window.AddCity("quick", quick.Url(""), true);
@@ -215,9 +216,6 @@ TEST_F(ScraperFetchTest, NextRunWorksWhileThePreviousOneWaitsForItsStoppedWorker
   ASSERT_TRUE(WaitUntilGone(second));
   EXPECT_EQ(CountLines(quick.Url("/a") + ": успешно"), 1);
   EXPECT_EQ(CountLines("Сбор данных завершен"), 1);
-  EXPECT_FALSE(first.expired());
-
-  site.reset();
   EXPECT_TRUE(WaitUntilGone(first));
 }
 
