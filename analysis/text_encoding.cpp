@@ -2,7 +2,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <type_traits>
+#include <utility>
+
+#include "platform/system_code_page.h"
 
 namespace mirava::analysis {
 namespace {
@@ -402,6 +406,25 @@ std::size_t CaseInsensitiveHash::operator()(std::string_view key) const {
     hash *= 1099511628211ull;
   }
   return static_cast<std::size_t>(hash);
+}
+
+// Windows reads well-formed UTF-8 as such and other bytes in its ANSI code page; elsewhere those
+// are taken for Windows-1251, the directory's own encoding.
+std::u16string DecodeSystemCodePage(std::string_view bytes) {
+  if (bytes.empty() || IsWellFormedUtf8(bytes)) {
+    return Utf8ToUtf16(bytes);
+  }
+  if (std::optional<std::u16string> text = platform::DecodeAnsiCodePage(bytes)) {
+    return std::move(*text);
+  }
+  return Windows1251ToUtf16(bytes);
+}
+
+std::string EncodeSystemCodePage(std::u16string_view text) {
+  if (std::optional<std::string> bytes = platform::EncodeAnsiCodePage(text)) {
+    return std::move(*bytes);
+  }
+  return Utf16ToUtf8(text);
 }
 
 }  // namespace mirava::analysis

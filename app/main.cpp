@@ -6,16 +6,16 @@
 #include "app/main_form.h"
 #include "app/startup_check.h"
 #include "engine/http_client.h"
-#include "engine/platform/clock.h"
-#include "engine/platform/exe_folder.h"
 #include "engine/proxy_list.h"
 #include "engine/request_pacing.h"
+#include "platform/clock.h"
+#include "platform/exe_folder.h"
 
 int main(int argc, char* argv[]) {
   // Before any thread exists: the HTTP library's global set-up is not thread-safe.
   mirava::engine::InitHttpGlobally();
 
-  const std::string folder = mirava::engine::platform::ExecutableFolder();
+  const std::string folder = mirava::platform::ExecutableFolder();
   if (!mirava::app::PassesStartupFolderCheck(folder)) {
     return 1;
   }
@@ -27,7 +27,7 @@ int main(int argc, char* argv[]) {
 
   mirava::app::MainFormEnvironment environment;
   environment.Folder = folder;
-  environment.Run.Clock = mirava::engine::platform::MakeSystemClock();
+  environment.Run.Clock = mirava::platform::MakeSystemClock();
   environment.Run.Pacing = std::make_shared<mirava::engine::PacingState>();
   environment.Run.Rotation = std::make_shared<mirava::engine::ProxyRotation>();
 

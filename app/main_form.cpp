@@ -17,18 +17,17 @@
 #include <climits>
 #include <cstdlib>
 #include <exception>
-#include <system_error>
 
 #include "analysis/text_encoding.h"
 #include "app/continue_prompts.h"
-#include "config/file_io.h"
 #include "config/folder_checks.h"
 #include "config/list_files.h"
 #include "config/selection.h"
 #include "config/settings.h"
+#include "config/text_file.h"
 #include "engine/log_line.h"
 #include "engine/proxy_list.h"
-#include "output/failure_texts.h"
+#include "platform/file_access.h"
 
 namespace mirava::app {
 
@@ -147,17 +146,9 @@ void AddItems(QListWidget& list, const std::vector<ListItem>& items) {
   }
 }
 
-QString SaveFailure(const std::string& path, const std::exception& error) {
-  const auto* system_error = dynamic_cast<const std::system_error*>(&error);
-  // The system's reason, in Russian where the failure table has it.
-  std::string reason = error.what();
-  if (system_error != nullptr) {
-    reason = system_error->code().category() == std::generic_category()
-                 ? output::SystemErrorText(system_error->code().value())
-                 : system_error->code().message();
-  }
+QString SaveFailure(const platform::FileError& error) {
   return QStringLiteral("Не удалось сохранить файл %1: %2")
-      .arg(QString::fromStdString(path), QString::fromStdString(reason));
+      .arg(QString::fromStdString(error.Path()), QString::fromStdString(error.Reason()));
 }
 
 constexpr const char* kStyleSheet = R"(
@@ -755,8 +746,8 @@ QString TMainForm::SaveSettings() {
     WriteSetting(path, kUseProxyKey, UseProxyCheckBox->isChecked() ? 1 : 0);
     WriteSetting(path, kThreadsKey, LimitEdit->value());
     WriteSetting(path, kIntervalKey, IntervalSpinEdit->value());
-  } catch (const std::exception& error) {
-    return SaveFailure(path, error);
+  } catch (const platform::FileError& error) {
+    return SaveFailure(error);
   }
   return {};
 }
@@ -767,17 +758,17 @@ QString TMainForm::SaveSelection() {
   CollectSelectedNames(*CitiesListBox, cities);
   const std::string cities_path = Folder() + kCitySelectionFileName;
   try {
-    WriteFileBytes(cities_path, EncodeCitySelection(cities));
-  } catch (const std::exception& error) {
-    failures << SaveFailure(cities_path, error);
+    platform::WriteFileAtomically(cities_path, EncodeCitySelection(cities));
+  } catch (const platform::FileError& error) {
+    failures << SaveFailure(error);
   }
   std::vector<std::u16string> categories;
   CollectSelectedNames(*CatsListBox, categories);
   const std::string categories_path = Folder() + kCategorySelectionFileName;
   try {
-    WriteFileBytes(categories_path, EncodeCategorySelection(categories));
-  } catch (const std::exception& error) {
-    failures << SaveFailure(categories_path, error);
+    platform::WriteFileAtomically(categories_path, EncodeCategorySelection(categories));
+  } catch (const platform::FileError& error) {
+    failures << SaveFailure(error);
   }
   return failures.join(QStringLiteral("\r\n"));
 }

@@ -25,9 +25,9 @@
 
 #include "bench/timed_run.h"
 #include "engine/http_client.h"
-#include "engine/platform/clock.h"
-#include "engine/platform/named_lock.h"
 #include "engine/scraper.h"
+#include "platform/clock.h"
+#include "platform/named_lock.h"
 #include "tests/support/dead_proxies.h"
 #include "tests/support/fake_directory.h"
 #include "tests/support/fake_site.h"
@@ -173,7 +173,7 @@ void BM_DemoRunWithFourDeadOfTen(benchmark::State& state) {
 
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
-  std::filesystem::remove(engine::platform::NamedLockPath(environment.RequestMutexName), ignored);
+  std::filesystem::remove(platform::NamedLockPath(environment.RequestMutexName), ignored);
 }
 
 // Three threads over the first city: through three live proxies, or through two live ones and
@@ -247,7 +247,7 @@ void BM_CityRunThreeThreads(benchmark::State& state) {
 
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
-  std::filesystem::remove(engine::platform::NamedLockPath(environment.RequestMutexName), ignored);
+  std::filesystem::remove(platform::NamedLockPath(environment.RequestMutexName), ignored);
 }
 
 }  // namespace

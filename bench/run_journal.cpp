@@ -17,12 +17,12 @@
 
 #include "analysis/category_by_url.h"
 #include "analysis/organization_row.h"
-#include "engine/platform/clock.h"
 #include "engine/run_continuation.h"
 #include "engine/run_journal.h"
 #include "engine/run_recorder.h"
 #include "engine/visited_list.h"
 #include "output/results_file.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -43,9 +43,9 @@ std::string Address(long long n) {
 void BM_JournalPerPage(benchmark::State& state) {
   const int queued_per_page = static_cast<int>(state.range(0));
   const std::string folder = TempFolder("mirava-journal-bench");
-  auto clock = engine::platform::MakeSystemClock();
-  output::ResultsWriter results(output::CreateResultsSink(folder + "data1.tab"));
-  engine::RunRecorder recorder(output::CreateResultsSink(folder + "data1.journal"), clock);
+  auto clock = platform::MakeSystemClock();
+  output::ResultsWriter results(platform::CreateResultsSink(folder + "data1.tab"));
+  engine::RunRecorder recorder(platform::CreateResultsSink(folder + "data1.journal"), clock);
   engine::RunRequest request;
   request.Cities = {std::string("https://mirava.ru/barnaul/")};
   request.Categories = {std::string("autoservice/")};
@@ -76,8 +76,8 @@ void BM_RebuildFromJournal(benchmark::State& state) {
   const long long pages = state.range(0);
   const std::string folder = TempFolder("mirava-rebuild-bench");
   {
-    auto clock = engine::platform::MakeSystemClock();
-    engine::JournalWriter journal(output::CreateResultsSink(folder + "data1.journal"));
+    auto clock = platform::MakeSystemClock();
+    engine::JournalWriter journal(platform::CreateResultsSink(folder + "data1.journal"));
     journal.Header();
     journal.Selection({std::string("https://mirava.ru/barnaul/")}, {std::string("autoservice/")});
     for (long long n = 0; n < pages; ++n) {
@@ -92,7 +92,7 @@ void BM_RebuildFromJournal(benchmark::State& state) {
     }
     journal.Commit();
     journal.Close();
-    output::ResultsWriter results(output::CreateResultsSink(folder + "data1.tab"));
+    output::ResultsWriter results(platform::CreateResultsSink(folder + "data1.tab"));
     results.WriteLine(analysis::HeaderLine());
     results.Close();
   }
@@ -107,9 +107,9 @@ void BM_RebuildFromJournal(benchmark::State& state) {
     engine::RunToContinue run = engine::LoadRunToContinue(folder, "data1.tab");
     // The recorder's own restore, without a journal file of its own to append to.
     const std::string scratch = folder + "scratch.journal";
-    engine::RunRecorder recorder(output::CreateResultsSink(scratch),
-                                 engine::platform::MakeSystemClock());
-    const auto restored = recorder.Restore(std::move(run), engine::RunRequest{}, queue, visited, categories);
+    engine::RunRecorder recorder(platform::CreateResultsSink(scratch), platform::MakeSystemClock());
+    const auto restored =
+        recorder.Restore(std::move(run), engine::RunRequest{}, queue, visited, categories);
     benchmark::DoNotOptimize(restored);
     if (static_cast<long long>(queue.size()) != pages / 2) {
       state.SkipWithError("the queue was not rebuilt");

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "bench/timed_run.h"
-#include "engine/platform/clock.h"
-#include "engine/platform/named_lock.h"
 #include "engine/scraper.h"
+#include "platform/clock.h"
+#include "platform/named_lock.h"
 #include "tests/support/fake_site.h"
 #include "tests/support/site_pages.h"
 #include "tests/support/tinyproxy.h"
@@ -88,7 +88,7 @@ void BM_RunThroughput(benchmark::State& state) {
 
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
-  std::filesystem::remove(engine::platform::NamedLockPath(environment.RequestMutexName), ignored);
+  std::filesystem::remove(platform::NamedLockPath(environment.RequestMutexName), ignored);
 }
 
 }  // namespace

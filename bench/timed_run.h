@@ -9,9 +9,9 @@
 
 #include <unistd.h>
 
-#include "engine/platform/clock.h"
 #include "engine/run_events.h"
 #include "engine/scraper.h"
+#include "platform/clock.h"
 
 namespace mirava::bench {
 
@@ -44,7 +44,7 @@ class OutcomeClock final : public engine::IRunEvents {
 // workbook opened; the caller adds its time-outs.
 inline engine::RunEnvironment BenchEnvironment() {
   engine::RunEnvironment environment;
-  environment.Clock = engine::platform::MakeSystemClock();
+  environment.Clock = platform::MakeSystemClock();
   environment.Pacing = std::make_shared<engine::PacingState>();
   environment.Rotation = std::make_shared<engine::ProxyRotation>();
   environment.RequestMutexName = "MiravaParserMutex-bench-" + std::to_string(getpid());

@@ -18,10 +18,10 @@
 
 #include "bench/timed_run.h"
 #include "engine/http_client.h"
-#include "engine/platform/clock.h"
-#include "engine/platform/named_lock.h"
 #include "engine/run_event_channel.h"
 #include "engine/scraping_thread.h"
+#include "platform/clock.h"
+#include "platform/named_lock.h"
 #include "tests/support/fake_site.h"
 
 namespace {
@@ -46,12 +46,12 @@ void BM_StopWorkersOnDrippingPages(benchmark::State& state) {
 
   const std::string mutex_name = "MiravaParserMutex-bench-stop-" + std::to_string(getpid());
   auto services = std::make_shared<engine::WorkerServices>();
-  services->Clock = engine::platform::MakeSystemClock();
+  services->Clock = platform::MakeSystemClock();
   services->Events = std::make_shared<engine::RunEventChannel>(
       std::make_shared<bench::OutcomeClock>(), [] { return std::string("t"); });
   services->Pacing = std::make_shared<engine::PacingState>();
   services->RequestMutex =
-      std::make_shared<const engine::platform::NamedLock>(engine::platform::NamedLock(mutex_name));
+      std::make_shared<const platform::NamedLock>(platform::NamedLock(mutex_name));
   const std::string entry = "bench:secret@127.0.0.1:" + std::to_string(site.Port());
   services->Proxies = std::make_shared<const engine::ProxyList>(engine::ProxyList{entry});
   services->Rotation = std::make_shared<engine::ProxyRotation>();
@@ -110,7 +110,7 @@ void BM_StopWorkersOnDrippingPages(benchmark::State& state) {
   }
 
   std::error_code ignored;
-  std::filesystem::remove(engine::platform::NamedLockPath(mutex_name), ignored);
+  std::filesystem::remove(platform::NamedLockPath(mutex_name), ignored);
 }
 
 }  // namespace

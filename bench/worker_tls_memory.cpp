@@ -24,7 +24,7 @@
 
 #include "bench/curl_handle_profile.h"
 #include "engine/http_client.h"
-#include "engine/platform/thread.h"
+#include "platform/thread.h"
 #include "tests/support/fake_site.h"
 #include "tests/support/test_certificates.h"
 
@@ -161,10 +161,10 @@ void MeasureWorkers(bool shared_store, int workers, int port, int arrivals_fd, i
   const double rss_before = ResidentKb();
   const double cpu_before = CpuMs();
   const auto wall_before = std::chrono::steady_clock::now();
-  std::vector<std::unique_ptr<mirava::engine::platform::Thread>> threads;
+  std::vector<std::unique_ptr<mirava::platform::Thread>> threads;
   static std::atomic<int> ended{0};
   for (int i = 0; i < workers; ++i) {
-    auto thread = std::make_unique<mirava::engine::platform::Thread>();
+    auto thread = std::make_unique<mirava::platform::Thread>();
     try {
       thread->Start([shared_store, store, url, ca_file] {
         if (shared_store) {

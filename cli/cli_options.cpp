@@ -1,18 +1,14 @@
 #include "cli/cli_options.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
-#include <cstring>
 
 #include "analysis/text_encoding.h"
-#include "config/file_io.h"
 #include "config/list_files.h"
 #include "config/settings.h"
+#include "config/text_file.h"
 #include "engine/proxy_list.h"
 #include "engine/run_continuation.h"
+#include "platform/file_access.h"
 
 namespace mirava::cli {
 
@@ -428,13 +424,17 @@ std::optional<UsageError> ApplyUnfinishedRun(const CliOptions& options, const st
 }
 
 std::optional<UsageError> CheckFolderWritable(const std::string& folder) {
-  const std::string probe = folder + ".mirava-cli-" + std::to_string(::getpid());
-  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    return UsageError{"В папку " + folder + " нельзя записать файлы: " + std::strerror(errno)};
+  const std::string probe =
+      folder + ".mirava-cli-" + std::to_string(platform::CurrentProcessNumber());
+  try {
+    // A probe that exists already is a leftover of an earlier copy with the same number: the
+    // folder took files then, and the leftover is not this copy's to remove.
+    if (platform::CreateNewFile(probe)) {
+      platform::RemoveFileQuietly(probe);
+    }
+  } catch (const platform::FileError& error) {
+    return UsageError{"В папку " + folder + " нельзя записать файлы: " + error.Reason()};
   }
-  ::close(fd);
-  ::unlink(probe.c_str());
   return std::nullopt;
 }
 

@@ -1,10 +1,7 @@
 // mirava-cli: a crawl without a window, on the same core and the same files as the window.
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -16,40 +13,19 @@
 #include "cli/cli_options.h"
 #include "cli/console_events.h"
 #include "engine/http_client.h"
-#include "engine/platform/clock.h"
-#include "engine/platform/desktop_open.h"
-#include "engine/platform/exe_folder.h"
 #include "engine/proxy_list.h"
 #include "engine/request_pacing.h"
 #include "engine/scraper.h"
 #include "output/field_coverage.h"
+#include "platform/clock.h"
+#include "platform/desktop_open.h"
+#include "platform/exe_folder.h"
+#include "platform/stop_signals.h"
+#include "platform/terminal.h"
 
 namespace {
 
 using namespace mirava;
-
-std::atomic<int> g_interrupts{0};
-std::atomic<bool> g_terminate{false};
-
-extern "C" void OnInterrupt(int) {
-  // The first asks for a stop as the button does; the second ends at once.
-  if (g_interrupts.fetch_add(1) >= 1) {
-    ::_exit(cli::kExitInterrupted);
-  }
-}
-
-extern "C" void OnTerminate(int) {
-  g_terminate.store(true);
-}
-
-void InstallSignalHandlers() {
-  struct sigaction action {};
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = OnInterrupt;
-  sigaction(SIGINT, &action, nullptr);
-  action.sa_handler = OnTerminate;
-  sigaction(SIGTERM, &action, nullptr);
-}
 
 void PrintError(const std::string& message) {
   std::fprintf(stderr, "mirava-cli: %s\n", message.c_str());
@@ -88,15 +64,16 @@ int ExitStatus(engine::RunOutcome outcome) {
 // Shows the run's events until it has ended; passes on stop requests and the automatic resume.
 int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& events,
            std::function<std::string()> proxy_account) {
-  cli::ProgressPrinter progress(stderr, ::isatty(STDERR_FILENO) != 0, std::chrono::seconds(5),
-                                std::move(proxy_account));
-  const bool shared_terminal = ::isatty(STDERR_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0;
+  cli::ProgressPrinter progress(stderr, platform::StandardErrorIsTerminal(),
+                                std::chrono::seconds(5), std::move(proxy_account));
+  const bool shared_terminal =
+      platform::StandardErrorIsTerminal() && platform::StandardOutputIsTerminal();
   std::optional<std::chrono::steady_clock::time_point> resume_at;
   bool stop_passed = false;
   bool pages_unrecognised = false;
   std::string coverage;  // the run's coverage line, repeated in the summary
   for (;;) {
-    if (!stop_passed && (g_interrupts.load() > 0 || g_terminate.load())) {
+    if (!stop_passed && (platform::InterruptCount() > 0 || platform::TerminationRequested())) {
       stop_passed = true;
       if (const auto alive = run.lock()) {
         alive->Stop();
@@ -179,7 +156,7 @@ int main(int argc, char* argv[]) {
 
   std::setlocale(LC_TIME, "");
   const std::string folder =
-      options.Folder ? WithTrailingSlash(*options.Folder) : engine::platform::ExecutableFolder();
+      options.Folder ? WithTrailingSlash(*options.Folder) : platform::ExecutableFolder();
   std::vector<std::string> warnings;
   const auto request = cli::MakeRunRequest(options, folder, warnings);
   for (const std::string& warning : warnings) {
@@ -208,11 +185,12 @@ int main(int argc, char* argv[]) {
 
   // Before any thread exists: the HTTP library's global set-up is not thread-safe.
   engine::InitHttpGlobally();
-  InstallSignalHandlers();
+  // The first interrupt asks for a stop as the button does; the second ends at once.
+  platform::WatchStopSignals(cli::kExitInterrupted);
 
   auto events = std::make_shared<cli::ConsoleEvents>();
   engine::RunEnvironment environment;
-  environment.Clock = engine::platform::MakeSystemClock();
+  environment.Clock = platform::MakeSystemClock();
   environment.Events = events;
   environment.Pacing = std::make_shared<engine::PacingState>();
   environment.Rotation = std::make_shared<engine::ProxyRotation>();
@@ -221,7 +199,7 @@ int main(int argc, char* argv[]) {
   const bool open_workbook = !options.NoOpen && DisplayPresent();
   environment.OpenWorkbook = [open_workbook](const std::string& path) {
     if (open_workbook) {
-      engine::platform::OpenWithDesktop(path);
+      platform::OpenWithDesktop(path);
     }
   };
 

@@ -1,9 +1,7 @@
 #include "config/settings.h"
 
-#include <system_error>
-
-#include "config/file_io.h"
 #include "config/ini_file.h"
+#include "platform/file_access.h"
 
 namespace mirava::config {
 
@@ -11,8 +9,8 @@ StoredSettings ReadSettings(const std::string& path) {
   StoredSettings settings;
   std::optional<std::string> bytes;
   try {
-    bytes = ReadFileBytes(path);
-  } catch (const std::system_error&) {
+    bytes = platform::ReadFileIfPresent(path);
+  } catch (const platform::FileError&) {
     return settings;
   }
   const IniDocument ini(bytes.value_or(std::string()));
@@ -31,9 +29,9 @@ StoredSettings ReadSettings(const std::string& path) {
 
 void WriteSetting(const std::string& path, std::string_view key, int value) {
   // A file that exists but cannot be read is never replaced: its other sections would be lost.
-  IniDocument ini(ReadFileBytes(path).value_or(std::string()));
+  IniDocument ini(platform::ReadFileIfPresent(path).value_or(std::string()));
   ini.SetValue(kSettingsSection, key, std::to_string(value));
-  WriteFileBytes(path, ini.Bytes());
+  platform::WriteFileAtomically(path, ini.Bytes());
 }
 
 }  // namespace mirava::config

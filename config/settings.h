@@ -28,7 +28,7 @@ struct StoredSettings {
 StoredSettings ReadSettings(const std::string& path);
 
 // Writes one key into the file at once (creating the file when missing). Throws
-// std::system_error naming the file when it cannot be read or written.
+// platform::FileError naming the file when it cannot be read or written.
 void WriteSetting(const std::string& path, std::string_view key, int value);
 
 }  // namespace mirava::config

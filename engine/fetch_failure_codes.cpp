@@ -9,7 +9,7 @@ namespace mirava::engine {
 
 namespace {
 
-using output::Failure;
+using platform::Failure;
 
 // What one libcurl result code means. A code the table does not hold has libcurl's own text and
 // is Other, or ClosedDuringResponse once a response had begun.
@@ -76,8 +76,8 @@ const CurlCodeMeaning* MeaningOf(int curl_code) {
 
 }  // namespace
 
-std::optional<output::Failure> FailureOfCurlCode(int curl_code, bool through_proxy,
-                                                 long proxy_status) {
+std::optional<platform::Failure> FailureOfCurlCode(int curl_code, bool through_proxy,
+                                                   long proxy_status) {
   if (through_proxy && proxy_status == 407) {
     return Failure::ProxyCredentials;
   }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/fetch_failure.h"
-#include "output/failure_texts.h"
+#include "platform/failure_texts.h"
 
 namespace mirava::engine {
 
@@ -15,8 +15,8 @@ inline constexpr const char* kClosedGracefullyText = "Connection Closed Graceful
 
 // What the failure table says about a libcurl result code, if it knows it. `through_proxy`: the
 // request went to a proxy; `proxy_status`: the proxy's answer to a tunnel request (0 for none).
-std::optional<output::Failure> FailureOfCurlCode(int curl_code, bool through_proxy,
-                                                 long proxy_status);
+std::optional<platform::Failure> FailureOfCurlCode(int curl_code, bool through_proxy,
+                                                   long proxy_status);
 // The kind of a failed transfer. `response_began`: a status line had arrived; `proxy_status`
 // as above.
 FailureKind FailureKindOfCurlCode(int curl_code, bool through_proxy, long proxy_status,

@@ -289,7 +289,7 @@ struct HttpClient::Impl {
 
   std::string FailureText(CURLcode code) const {
     if (transfer.timed_out) {
-      return std::string(output::FailureText(output::Failure::TimedOut));
+      return std::string(platform::FailureText(platform::Failure::TimedOut));
     }
     if (transfer.too_large || code == CURLE_FILESIZE_EXCEEDED) {
       return BodyTooLargeText(options.MaxBodyBytes);
@@ -300,7 +300,7 @@ struct HttpClient::Impl {
     long proxy_status = 0;
     curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &proxy_status);
     if (const auto failure = FailureOfCurlCode(code, !proxy_url.empty(), proxy_status)) {
-      return std::string(output::FailureText(*failure));
+      return std::string(platform::FailureText(*failure));
     }
     if (error[0] != '\0') {
       return error;

@@ -9,8 +9,8 @@
 
 #include "analysis/text_encoding.h"
 #include "analysis/text_toolkit.h"
-#include "output/failure_texts.h"
-#include "output/file_access.h"
+#include "platform/failure_texts.h"
+#include "platform/file_access.h"
 
 namespace mirava::engine {
 
@@ -25,7 +25,7 @@ bool IsBlank(char c) {
 
 // Missing files and folders named like the file both count as "no file".
 bool ReadWholeFile(const std::string& path, std::string& contents) {
-  std::optional<std::string> bytes = output::ReadFileIfPresent(path);
+  std::optional<std::string> bytes = platform::ReadFileIfPresent(path);
   if (!bytes) {
     return false;
   }
@@ -292,7 +292,7 @@ std::string SkippedProxyLinesText(const std::vector<std::size_t>& skipped_lines)
 std::optional<std::string> ProxyFileProblem(const std::string& path) {
   ProxyList lines;
   try {
-    if (!output::ReadFileIfPresent(path)) {
+    if (!platform::ReadFileIfPresent(path)) {
       return "файла proxy.txt нет в папке программы";
     }
     lines = LoadProxyList(path);

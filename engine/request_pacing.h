@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "engine/platform/clock.h"
-#include "engine/platform/named_lock.h"
+#include "platform/clock.h"
+#include "platform/named_lock.h"
 
 namespace mirava::engine {
 

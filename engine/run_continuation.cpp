@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "output/file_access.h"
 #include "output/results_file.h"
+#include "platform/file_access.h"
 
 namespace mirava::engine {
 
@@ -87,8 +87,8 @@ RunToContinue LoadRunToContinue(const std::string& folder, const std::string& re
   std::optional<std::string> journal_bytes;
   std::optional<std::string> results_bytes;
   try {
-    journal_bytes = output::ReadFileIfPresent(folder + journal_name);
-    results_bytes = output::ReadFileIfPresent(folder + results_file_name);
+    journal_bytes = platform::ReadFileIfPresent(folder + journal_name);
+    results_bytes = platform::ReadFileIfPresent(folder + results_file_name);
   } catch (const std::exception& error) {
     throw ContinueRefused(std::string("Продолжить работу нельзя: ") + error.what());
   }
@@ -122,7 +122,7 @@ std::optional<UnfinishedRun> FindUnfinishedRun(const std::string& folder) {
     // Ended runs are the common case: told by the journal's last line, before anything is
     // parsed. Killed before its first record was whole: the run had done nothing worth going on
     // with.
-    const auto bytes = output::ReadFileIfPresent(folder + journal_name);
+    const auto bytes = platform::ReadFileIfPresent(folder + journal_name);
     if (!bytes || JournalClosed(*bytes) || bytes->find('\n') == std::string::npos) {
       continue;
     }
@@ -150,7 +150,7 @@ std::optional<std::string> LastCompletedRun(const std::string& folder, const std
     if (results == except) {
       continue;
     }
-    const auto bytes = output::ReadFileIfPresent(folder + journal_name);
+    const auto bytes = platform::ReadFileIfPresent(folder + journal_name);
     if (bytes && JournalCompleted(*bytes)) {
       return results;
     }
@@ -165,14 +165,14 @@ std::string DescribeUnfinishedRun(const UnfinishedRun& run) {
 
 void SetAsideUnfinishedRun(const std::string& folder, const std::string& results_file_name) {
   const std::string path = folder + output::JournalFileNameOf(results_file_name);
-  const std::optional<std::string> bytes = output::ReadFileIfPresent(path);
+  const std::optional<std::string> bytes = platform::ReadFileIfPresent(path);
   if (!bytes) {
     return;
   }
   // Cut a torn last line first, so the record lands on a line of its own; a damaged journal is
   // set aside after its whole lines all the same.
   const std::size_t whole = bytes->rfind('\n') == std::string::npos ? 0 : bytes->rfind('\n') + 1;
-  JournalWriter writer(output::OpenSinkForAppend(path, whole));
+  JournalWriter writer(platform::OpenSinkForAppend(path, whole));
   writer.SetAside();
   writer.Commit();
   writer.Sync();

@@ -6,7 +6,7 @@
 
 #include "analysis/text_encoding.h"
 #include "engine/log_line.h"
-#include "engine/platform/local_time.h"
+#include "platform/local_time.h"
 
 namespace mirava::engine {
 

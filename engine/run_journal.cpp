@@ -208,7 +208,7 @@ class PageIndex {
 
 }  // namespace
 
-JournalWriter::JournalWriter(std::unique_ptr<output::IByteSink> sink) : sink_(std::move(sink)) {}
+JournalWriter::JournalWriter(std::unique_ptr<platform::IByteSink> sink) : sink_(std::move(sink)) {}
 
 void JournalWriter::Record(char kind, std::initializer_list<std::string_view> fields) {
   const std::size_t start = pending_.size();

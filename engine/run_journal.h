@@ -24,7 +24,7 @@ namespace mirava::engine {
 // one system call per finished page and never a sync.
 class JournalWriter {
  public:
-  explicit JournalWriter(std::unique_ptr<output::IByteSink> sink);
+  explicit JournalWriter(std::unique_ptr<platform::IByteSink> sink);
 
   void Header();
   void Selection(const std::vector<std::optional<std::string>>& cities,
@@ -43,7 +43,7 @@ class JournalWriter {
  private:
   void Record(char kind, std::initializer_list<std::string_view> fields);
 
-  std::unique_ptr<output::IByteSink> sink_;
+  std::unique_ptr<platform::IByteSink> sink_;
   std::string pending_;
 };
 

@@ -7,7 +7,7 @@
 
 namespace mirava::engine {
 
-RunRecorder::RunRecorder(std::unique_ptr<output::IByteSink> journal,
+RunRecorder::RunRecorder(std::unique_ptr<platform::IByteSink> journal,
                          std::shared_ptr<platform::IClock> clock)
     : journal_(std::move(journal)), clock_(std::move(clock)), last_sync_(clock_->TickCount()) {}
 

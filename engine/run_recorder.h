@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "analysis/category_by_url.h"
-#include "engine/platform/clock.h"
 #include "engine/run_continuation.h"
 #include "engine/run_events.h"
 #include "engine/run_journal.h"
 #include "engine/visited_list.h"
 #include "output/results_file.h"
+#include "platform/clock.h"
 
 namespace mirava::engine {
 
@@ -27,7 +27,8 @@ inline constexpr std::uint32_t kJournalSyncMs = 1000;
 
 class RunRecorder {
  public:
-  RunRecorder(std::unique_ptr<output::IByteSink> journal, std::shared_ptr<platform::IClock> clock);
+  RunRecorder(std::unique_ptr<platform::IByteSink> journal,
+              std::shared_ptr<platform::IClock> clock);
 
   // A new run: the header, the selection and the job list, written at once.
   void Begin(const RunRequest& request, const std::deque<std::string>& jobs);

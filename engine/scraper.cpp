@@ -9,10 +9,10 @@
 #include "analysis/organization_row.h"
 #include "analysis/text_encoding.h"
 #include "engine/log_line.h"
-#include "engine/platform/desktop_open.h"
 #include "engine/run_continuation.h"
 #include "output/field_coverage.h"
 #include "output/workbook_export.h"
+#include "platform/desktop_open.h"
 
 namespace mirava::engine {
 
@@ -44,7 +44,7 @@ std::string FirstUtf16Units(std::string_view utf8, std::size_t limit) {
 }
 
 // Where a check's journal goes: a check leaves no file behind.
-class DiscardingSink final : public output::IByteSink {
+class DiscardingSink final : public platform::IByteSink {
  public:
   void Write(std::string_view) override {}
   void Close() override {}
@@ -305,17 +305,17 @@ void TScraper::OpenResultsFile() {
   FileNames = output::FreeRunFileNames(request_.Folder, n, m);
   const std::string path = request_.Folder + FileNames.ResultsFileName;
   Log("Данные будут записываться в файл " + path);
-  ResultsWriter = std::make_unique<output::ResultsWriter>(output::CreateResultsSink(path));
+  ResultsWriter = std::make_unique<output::ResultsWriter>(platform::CreateResultsSink(path));
   ResultsWriter->WriteLine(analysis::HeaderLine());
   const std::string journal = output::JournalFileNameOf(FileNames.ResultsFileName);
-  Recorder = std::make_unique<RunRecorder>(output::CreateResultsSink(request_.Folder + journal),
+  Recorder = std::make_unique<RunRecorder>(platform::CreateResultsSink(request_.Folder + journal),
                                            environment_.Clock);
   OpenRunLog();
 }
 
 void TScraper::OpenRunLog() {
   channel_->AttachLog(std::make_unique<output::RunLogWriter>(
-      output::CreateResultsSink(request_.Folder + FileNames.LogFileName)));
+      platform::CreateResultsSink(request_.Folder + FileNames.LogFileName)));
   Recorder->SyncAlso([channel = channel_] { channel->SyncLog(); });
 }
 
@@ -330,17 +330,17 @@ void TScraper::OpenContinuedRun() {
   const std::string path = request_.Folder + FileNames.ResultsFileName;
   Log("Продолжаем прерванную работу, данные дописываются в файл " + path);
   const bool needs_header = run.Results.NeedsHeader;
-  ResultsWriter = needs_header
-                      ? std::make_unique<output::ResultsWriter>(output::OpenSinkForAppend(path, 0))
-                      : std::make_unique<output::ResultsWriter>(
-                            output::OpenSinkForAppend(path, run.Results.WholeSize),
-                            output::ResultsWriter::Continue{});
+  ResultsWriter =
+      needs_header ? std::make_unique<output::ResultsWriter>(platform::OpenSinkForAppend(path, 0))
+                   : std::make_unique<output::ResultsWriter>(
+                         platform::OpenSinkForAppend(path, run.Results.WholeSize),
+                         output::ResultsWriter::Continue{});
   if (needs_header) {
     ResultsWriter->WriteLine(analysis::HeaderLine());
   }
   const std::string journal = output::JournalFileNameOf(FileNames.ResultsFileName);
   Recorder = std::make_unique<RunRecorder>(
-      output::OpenSinkForAppend(request_.Folder + journal, run.Journal.WholeSize),
+      platform::OpenSinkForAppend(request_.Folder + journal, run.Journal.WholeSize),
       environment_.Clock);
   const RunRecorder::Restored restored =
       Recorder->Restore(std::move(run), request_, WorkQueue, VisitedList, CategoryByUrl);

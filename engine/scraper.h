@@ -34,8 +34,6 @@
 
 #include "analysis/category_by_url.h"
 #include "analysis/page_analysis.h"
-#include "engine/platform/clock.h"
-#include "engine/platform/named_lock.h"
 #include "engine/proxy_list.h"
 #include "engine/recognition_watch.h"
 #include "engine/request_pacing.h"
@@ -48,6 +46,8 @@
 #include "engine/visited_list.h"
 #include "engine/worker_lists.h"
 #include "output/results_file.h"
+#include "platform/clock.h"
+#include "platform/named_lock.h"
 
 namespace mirava::engine {
 

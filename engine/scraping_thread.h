@@ -8,15 +8,15 @@
 #include <memory>
 #include <string>
 
-#include "engine/platform/clock.h"
-#include "engine/platform/named_lock.h"
-#include "engine/platform/thread.h"
 #include "engine/proxy_list.h"
 #include "engine/request_pacing.h"
 #include "engine/run_event_channel.h"
 #include "engine/run_hold.h"
 #include "engine/run_timings.h"
 #include "engine/worker_lists.h"
+#include "platform/clock.h"
+#include "platform/named_lock.h"
+#include "platform/thread.h"
 
 namespace mirava::engine {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "engine/platform/system_certificates.h"
+#include "platform/system_certificates.h"
 
 namespace mirava::engine {
 

@@ -3,8 +3,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "output/file_access.h"
 #include "output/tab_import.h"
+#include "platform/file_access.h"
 
 namespace mirava::output {
 
@@ -29,7 +29,7 @@ double FieldCoverage::Share(std::size_t column) const {
 FieldCoverage MeasureFieldCoverage(const std::string& results_path) {
   FieldCoverage coverage;
   try {
-    InputFile file(results_path);
+    platform::InputFile file(results_path);
     TTabRecordReader reader(
         [&file](char* buffer, std::size_t size) { return file.Read(buffer, size); });
     TabRecord fields;
@@ -47,8 +47,8 @@ FieldCoverage MeasureFieldCoverage(const std::string& results_path) {
         }
       }
     }
-  } catch (const FileSystemError& error) {
-    throw std::runtime_error(results_path + ": " + error.what());
+  } catch (const platform::FileError& error) {
+    throw std::runtime_error(results_path + ": " + error.Reason());
   }
   return coverage;
 }

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "analysis/text_encoding.h"
-#include "output/file_access.h"
 #include "output/run_log.h"
+#include "platform/file_access.h"
 
 namespace mirava::output {
 
@@ -23,7 +23,9 @@ RunFileNames MakeRunFileNames(std::uint32_t n, std::uint32_t m) {
 
 RunFileNames FreeRunFileNames(const std::string& folder, std::uint32_t n, std::uint32_t m) {
   // A name counts as taken whatever lies there (a file, a folder, a dangling link).
-  const auto taken = [&folder](const std::string& name) { return NameTaken(folder + name); };
+  const auto taken = [&folder](const std::string& name) {
+    return platform::NameTaken(folder + name);
+  };
   RunFileNames names = MakeRunFileNames(n, m);
   // Bounded: a folder cannot hold 2^32 names, but a broken file system must not hang the run.
   for (std::uint32_t tries = 0;
@@ -38,11 +40,12 @@ RunFileNames FreeRunFileNames(const std::string& folder, std::uint32_t n, std::u
   return names;
 }
 
-ResultsWriter::ResultsWriter(std::unique_ptr<IByteSink> sink) : sink_(std::move(sink)) {
+ResultsWriter::ResultsWriter(std::unique_ptr<platform::IByteSink> sink) : sink_(std::move(sink)) {
   sink_->Write(analysis::kUtf8ByteOrderMark);
 }
 
-ResultsWriter::ResultsWriter(std::unique_ptr<IByteSink> sink, Continue) : sink_(std::move(sink)) {}
+ResultsWriter::ResultsWriter(std::unique_ptr<platform::IByteSink> sink, Continue)
+    : sink_(std::move(sink)) {}
 
 void ResultsWriter::WriteLine(std::string_view utf8_text) {
   // One hand-over per line, so a line and its break reach the file together.
@@ -75,7 +78,7 @@ std::string JournalFileNameOf(const std::string& results_file_name) {
 }
 
 void SaveRunLog(const std::string& path, std::string_view pane_text) {
-  ReplaceFileContents(path, RunLogBytes(pane_text, true));
+  platform::ReplaceFileContents(path, RunLogBytes(pane_text, true));
 }
 
 }  // namespace mirava::output

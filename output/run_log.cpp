@@ -32,7 +32,7 @@ std::string RunLogBytes(std::string_view pane_text, bool whole) {
   return analysis::EncodeSystemCodePage(text);
 }
 
-RunLogWriter::RunLogWriter(std::unique_ptr<IByteSink> sink) : sink_(std::move(sink)) {}
+RunLogWriter::RunLogWriter(std::unique_ptr<platform::IByteSink> sink) : sink_(std::move(sink)) {}
 
 void RunLogWriter::WriteLine(std::string_view pane_line) {
   sink_->Write(RunLogBytes(pane_line, false));

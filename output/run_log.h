@@ -17,14 +17,14 @@ std::string RunLogBytes(std::string_view pane_text, bool whole);
 
 class RunLogWriter {
  public:
-  explicit RunLogWriter(std::unique_ptr<IByteSink> sink);
+  explicit RunLogWriter(std::unique_ptr<platform::IByteSink> sink);
   // One log line as the pane shows it; throws std::runtime_error with the system's message.
   void WriteLine(std::string_view pane_line);
-  void Sync();   // throws as IByteSink::Sync
-  void Close();  // throws as IByteSink::Close; later calls do nothing
+  void Sync();   // throws as platform::IByteSink::Sync
+  void Close();  // throws as platform::IByteSink::Close; later calls do nothing
 
  private:
-  std::unique_ptr<IByteSink> sink_;
+  std::unique_ptr<platform::IByteSink> sink_;
 };
 
 }  // namespace mirava::output

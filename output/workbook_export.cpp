@@ -15,9 +15,9 @@
 
 #include "analysis/organization_row.h"
 #include "analysis/text_encoding.h"
-#include "output/failure_texts.h"
-#include "output/file_access.h"
 #include "output/tab_import.h"
+#include "platform/failure_texts.h"
+#include "platform/file_access.h"
 
 namespace mirava::output {
 
@@ -32,7 +32,7 @@ constexpr std::size_t kMaxColumnWidth = 60;
 constexpr std::size_t kFilterButtonWidth = 3;  // room for the header's drop-down arrow
 
 std::string SystemMessage(int error) {
-  return SystemErrorText(error);
+  return platform::SystemErrorText(error);
 }
 
 std::runtime_error ReadError(const std::string& path, const std::string& reason) {
@@ -47,21 +47,21 @@ std::runtime_error SaveError(const std::string& path, const std::string& reason)
 class TResultsFileSource {
  public:
   explicit TResultsFileSource(const std::string& path) try : path_(path), file_(path) {
-  } catch (const FileSystemError& error) {
-    throw ReadError(path, error.what());
+  } catch (const platform::FileError& error) {
+    throw ReadError(path, error.Reason());
   }
 
   std::size_t Read(char* buffer, std::size_t size) {
     try {
       return file_.Read(buffer, size);
-    } catch (const FileSystemError& error) {
-      throw ReadError(path_, error.what());
+    } catch (const platform::FileError& error) {
+      throw ReadError(path_, error.Reason());
     }
   }
 
  private:
   std::string path_;
-  InputFile file_;
+  platform::InputFile file_;
 };
 
 // A field made fit for a cell: well-formed UTF-8 without the characters an .xlsx cannot hold,
@@ -236,14 +236,14 @@ class TPartFile {
   explicit TPartFile(const std::string& workbook_path) {
     try {
       for (int attempt = 0; attempt < 100; ++attempt) {
-        path_ = workbook_path + "." + std::to_string(CurrentProcessNumber()) + "-" +
+        path_ = workbook_path + "." + std::to_string(platform::CurrentProcessNumber()) + "-" +
                 std::to_string(attempt) + ".part";
-        if (CreateNewFile(path_)) {
+        if (platform::CreateNewFile(path_)) {
           return;
         }
       }
-    } catch (const FileSystemError& error) {
-      throw SaveError(workbook_path, error.what());
+    } catch (const platform::FileError& error) {
+      throw SaveError(workbook_path, error.Reason());
     }
     throw SaveError(workbook_path, SystemMessage(EEXIST));
   }
@@ -251,7 +251,7 @@ class TPartFile {
   TPartFile& operator=(const TPartFile&) = delete;
   ~TPartFile() {
     if (!moved_) {
-      RemoveFileQuietly(path_);
+      platform::RemoveFileQuietly(path_);
     }
   }
 
@@ -259,9 +259,9 @@ class TPartFile {
 
   void MoveTo(const std::string& workbook_path) {
     try {
-      MoveReplacing(path_, workbook_path);
-    } catch (const FileSystemError& error) {
-      throw SaveError(workbook_path, error.what());
+      platform::MoveReplacing(path_, workbook_path);
+    } catch (const platform::FileError& error) {
+      throw SaveError(workbook_path, error.Reason());
     }
     moved_ = true;
   }

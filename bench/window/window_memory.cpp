@@ -25,7 +25,7 @@
 
 #include "app/main_form.h"
 #include "engine/http_client.h"
-#include "engine/platform/clock.h"
+#include "platform/clock.h"
 #include "tests/support/fake_site.h"
 #include "tests/support/site_pages.h"
 
@@ -116,7 +116,7 @@ void BM_WindowMemoryPerOrganization(benchmark::State& state) {
   for (auto _ : state) {
     app::MainFormEnvironment environment;
     environment.Folder = folder.string() + "/";
-    environment.Run.Clock = engine::platform::MakeSystemClock();
+    environment.Run.Clock = platform::MakeSystemClock();
     environment.Run.Pacing = std::make_shared<engine::PacingState>();
     environment.Run.Rotation = std::make_shared<engine::ProxyRotation>();
     environment.Run.RequestMutexName = "MiravaParserMutex-bench-" + std::to_string(getpid());

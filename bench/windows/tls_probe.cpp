@@ -11,8 +11,8 @@
 // MIRAVA_PROBE_EXTRA_CA names a PEM file whose authority the OpenSSL store trusts besides "ROOT":
 // wine's "ROOT" store is the host's authorities and keeps no certificate added to it.
 // Requests use the engine's TLS profile (HTTP/1.1, TLS 1.2 only).
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 // psapi.h needs windows.h first.
 #include <psapi.h>
 
@@ -26,7 +26,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
-#include "engine/platform/system_certificates.h"
+#include "platform/system_certificates.h"
 #endif
 
 #include <curl/curl.h>
@@ -47,10 +47,10 @@ X509_STORE* g_shared_store = nullptr;
 void BuildSharedStore() {
   g_shared_store = X509_STORE_new();
   X509_STORE_set_flags(g_shared_store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
-  mirava::engine::platform::LoadSystemCertificates(g_shared_store);
+  mirava::platform::LoadSystemCertificates(g_shared_store);
   const char* extra = std::getenv("MIRAVA_PROBE_EXTRA_CA");
   if (extra != nullptr) {
-    mirava::engine::platform::LoadPemFile(g_shared_store, extra);
+    mirava::platform::LoadPemFile(g_shared_store, extra);
   }
 }
 
@@ -175,8 +175,7 @@ int Hold(const std::string& url, int workers) {
   std::printf(
       "workers %d held %d failed %d working_set_mb %.1f start_mb %.1f store_mb %.2f cpu_ms %.0f "
       "seconds %.1f\n",
-      started_threads, held, g_failed.load(), WorkingSetMb(), start_mb,
-      store_mb, CpuMs(), seconds);
+      started_threads, held, g_failed.load(), WorkingSetMb(), start_mb, store_mb, CpuMs(), seconds);
   if (g_failed.load() > 0) {
     std::printf("first failure: %s\n", job.first_error.c_str());
   }

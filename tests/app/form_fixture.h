@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/main_form.h"
-#include "engine/platform/named_lock.h"
+#include "platform/named_lock.h"
 #include "test_files.h"
 #include "tests/support/fake_clock.h"
 
@@ -37,7 +37,7 @@ class FormFixture {
   }
   ~FormFixture() {
     std::error_code ignored;
-    std::filesystem::remove(engine::platform::NamedLockPath(LockName()), ignored);
+    std::filesystem::remove(platform::NamedLockPath(LockName()), ignored);
   }
 
   QString Path(const QString& name) const { return folder_ + name; }

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <system_error>
 
 #include "config/ini_file.h"
+#include "platform/file_access.h"
 
 namespace mirava::config {
 namespace {
@@ -132,8 +132,9 @@ TEST(Settings, UnwritableFileThrowsWithItsName) {
   try {
     WriteSetting(path, "Threads", 2);
     FAIL() << "no error";
-  } catch (const std::system_error& error) {
-    EXPECT_NE(std::string(error.what()).find("settings.ini"), std::string::npos);
+  } catch (const platform::FileError& error) {
+    EXPECT_EQ(error.Path(), path);
+    EXPECT_FALSE(error.Reason().empty());
   }
   EXPECT_FALSE(fs::exists(path + ".tmp"));
 }

@@ -88,7 +88,7 @@ TEST(DeadProxyConnectTest, ProxyThatTakesTheRequestAndNeverAnswersCostsTheFirstB
     EXPECT_EQ(result.Kind, row.kind) << result.FailureText;
     if (!row.ok) {
       EXPECT_TRUE(IsProxyFault(result.Kind));
-      EXPECT_EQ(result.FailureText, output::FailureText(output::Failure::TimedOut));
+      EXPECT_EQ(result.FailureText, platform::FailureText(platform::Failure::TimedOut));
       EXPECT_GE(elapsed, std::chrono::milliseconds(300));
       EXPECT_LT(elapsed, std::chrono::seconds(10)) << "not the first byte's time-out";
     }

@@ -262,7 +262,7 @@ TEST_F(HttpClientTest, ReadTimeOutEndsASilentResponse) {
     const HttpResult result = client.Get(site.Url(path), body);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_FALSE(result.Ok);
-    EXPECT_EQ(result.FailureText, output::FailureText(output::Failure::TimedOut));
+    EXPECT_EQ(result.FailureText, platform::FailureText(platform::Failure::TimedOut));
     EXPECT_GE(elapsed, std::chrono::milliseconds(300));
     EXPECT_LT(elapsed, std::chrono::seconds(10));
   }
@@ -335,7 +335,7 @@ TEST_F(HttpClientTest, VerifiesTheServerCertificate) {
   std::string body;
   const HttpResult rejected = untrusting.Get(site.Url("/page"), body);
   EXPECT_FALSE(rejected.Ok);
-  EXPECT_EQ(rejected.FailureText, output::FailureText(output::Failure::TlsFailed));
+  EXPECT_EQ(rejected.FailureText, platform::FailureText(platform::Failure::TlsFailed));
   EXPECT_EQ(site.RequestCount(), 0u);
 
   // The same store serves several clients, one after the other and side by side.
@@ -388,13 +388,13 @@ TEST_F(HttpClientTest, CommonFailuresReadInRussian) {
     const char* name;
     std::string url;
     std::string proxy_host;  // empty: direct
-    output::Failure expected;
+    platform::Failure expected;
   };
   const Row rows[] = {
-      {"refused connection", "http://" + closed + "/page", "", output::Failure::ConnectFailed},
-      {"refusing proxy", "http://127.0.0.1:9/page", "127.0.0.1", output::Failure::ProxyFailed},
-      {"malformed address", "http://[broken/page", "", output::Failure::BadAddress},
-      {"address of another kind", "ftp://127.0.0.1/page", "", output::Failure::BadAddress},
+      {"refused connection", "http://" + closed + "/page", "", platform::Failure::ConnectFailed},
+      {"refusing proxy", "http://127.0.0.1:9/page", "127.0.0.1", platform::Failure::ProxyFailed},
+      {"malformed address", "http://[broken/page", "", platform::Failure::BadAddress},
+      {"address of another kind", "ftp://127.0.0.1/page", "", platform::Failure::BadAddress},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -405,7 +405,7 @@ TEST_F(HttpClientTest, CommonFailuresReadInRussian) {
     std::string body;
     const HttpResult result = client.Get(row.url, body);
     EXPECT_FALSE(result.Ok);
-    EXPECT_EQ(result.FailureText, output::FailureText(row.expected));
+    EXPECT_EQ(result.FailureText, platform::FailureText(row.expected));
     EXPECT_EQ(result.StatusCode, 0);
   }
 }
@@ -486,7 +486,7 @@ TEST_F(HttpClientTest, FailuresCarryTheirKind) {
 }
 
 TEST(FailureTextTest, TheTableCoversTheCommonFailuresInRussian) {
-  using output::Failure;
+  using platform::Failure;
   struct Row {
     int curl_code;
     bool through_proxy;
@@ -527,9 +527,9 @@ TEST(FailureTextTest, TheTableCoversTheCommonFailuresInRussian) {
       {EPERM, "Нет прав доступа к файлу или папке"},
   };
   for (const ErrnoRow& row : errno_rows) {
-    EXPECT_EQ(output::SystemErrorText(row.error), row.text) << std::strerror(row.error);
+    EXPECT_EQ(platform::SystemErrorText(row.error), row.text) << std::strerror(row.error);
   }
-  EXPECT_EQ(output::SystemErrorText(ENOENT), std::strerror(ENOENT))
+  EXPECT_EQ(platform::SystemErrorText(ENOENT), std::strerror(ENOENT))
       << "the rest as the system says";
 
   // Every kind has a Russian text, and none of them could set off a rule that reads the text.
@@ -537,7 +537,7 @@ TEST(FailureTextTest, TheTableCoversTheCommonFailuresInRussian) {
        {Failure::HostNotFound, Failure::ConnectFailed, Failure::TimedOut, Failure::TlsFailed,
         Failure::ProxyFailed, Failure::ProxyCredentials, Failure::BadAddress, Failure::DiskFull,
         Failure::ReadOnlyFolder, Failure::NoPermission}) {
-    const std::string text(output::FailureText(failure));
+    const std::string text(platform::FailureText(failure));
     ASSERT_FALSE(text.empty());
     EXPECT_GE(static_cast<unsigned char>(text[0]), 0xD0u) << text << ": not Cyrillic";
     for (const char* rule_text : {"403 Forbidden", "Not Found", "Gracefully", "retry", "ERROR"}) {

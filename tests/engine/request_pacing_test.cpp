@@ -20,9 +20,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/platform/clock.h"
-#include "engine/platform/named_lock.h"
 #include "engine/request_pacing.h"
+#include "platform/clock.h"
+#include "platform/named_lock.h"
 #include "tests/support/fake_clock.h"
 
 namespace mirava::engine {

@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "analysis/text_encoding.h"
-#include "engine/platform/local_time.h"
 #include "output/run_log.h"
+#include "platform/local_time.h"
 #include "tests/support/test_window.h"
 
 namespace mirava::testing {
@@ -25,7 +25,7 @@ std::string LogBytes(const std::string& utf8) {
   return analysis::EncodeSystemCodePage(analysis::Utf8ToUtf16(utf8));
 }
 
-class MemorySink : public output::IByteSink {
+class MemorySink : public platform::IByteSink {
  public:
   explicit MemorySink(std::shared_ptr<std::string> bytes) : bytes_(std::move(bytes)) {}
   void Write(std::string_view bytes) override {
@@ -133,10 +133,10 @@ TEST(LocalTimestamp, CLocaleGivesTheRussianNumericFormAndMidnightLeavesTheTimeOu
   parts.tm_hour = parts.tm_min = parts.tm_sec = 0;
   parts.tm_isdst = -1;
   const std::time_t midnight = std::mktime(&parts);
-  EXPECT_EQ(engine::platform::FormatLocalTimestamp(morning), "09.03.2026 7:05:03");
-  EXPECT_EQ(engine::platform::FormatLocalTimestamp(midnight), "09.03.2026");
+  EXPECT_EQ(platform::FormatLocalTimestamp(morning), "09.03.2026 7:05:03");
+  EXPECT_EQ(platform::FormatLocalTimestamp(midnight), "09.03.2026");
   std::setlocale(LC_TIME, "POSIX");
-  EXPECT_EQ(engine::platform::FormatLocalTimestamp(morning), "09.03.2026 7:05:03");
+  EXPECT_EQ(platform::FormatLocalTimestamp(morning), "09.03.2026 7:05:03");
   std::setlocale(LC_TIME, previous.c_str());
 }
 

@@ -14,7 +14,7 @@
 namespace mirava::engine {
 namespace {
 
-class MemorySink : public output::IByteSink {
+class MemorySink : public platform::IByteSink {
  public:
   explicit MemorySink(std::string& bytes) : bytes_(bytes) {}
   void Write(std::string_view bytes) override { bytes_.append(bytes); }

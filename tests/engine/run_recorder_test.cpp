@@ -21,7 +21,7 @@ struct Calls {
   }
 };
 
-class CountingSink : public output::IByteSink {
+class CountingSink : public platform::IByteSink {
  public:
   CountingSink(std::string name, std::shared_ptr<Calls> calls)
       : name_(std::move(name)), calls_(std::move(calls)) {}

@@ -21,8 +21,8 @@
 #include <gtest/gtest.h>
 
 #include "analysis/text_encoding.h"
-#include "engine/platform/named_lock.h"
 #include "engine/scraper.h"
+#include "platform/named_lock.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/test_window.h"
 #include "tests/support/wait_for.h"
@@ -67,7 +67,7 @@ class ScraperTest : public ::testing::Test {
     // have left its files and its lock's last-request time behind: start from neither.
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
-    std::filesystem::remove(engine::platform::NamedLockPath(mutex_name_), ignored);
+    std::filesystem::remove(platform::NamedLockPath(mutex_name_), ignored);
     std::filesystem::create_directories(folder_);
     mutex_names_.push_back(mutex_name_);
     window.SetLimit(1);
@@ -78,7 +78,7 @@ class ScraperTest : public ::testing::Test {
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
     for (const std::string& name : mutex_names_) {
-      std::filesystem::remove(engine::platform::NamedLockPath(name), ignored);
+      std::filesystem::remove(platform::NamedLockPath(name), ignored);
     }
   }
 

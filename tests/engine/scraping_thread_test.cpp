@@ -150,7 +150,7 @@ TEST_F(ScrapingThreadTest, RateLimitPausesFiveMinutesAfterTheLastDirectRequest) 
 }
 
 // The fake clock, plus something that happens after a given number of sleeps.
-class ClockWithEvent final : public engine::platform::IClock {
+class ClockWithEvent final : public platform::IClock {
  public:
   ClockWithEvent(std::shared_ptr<FakeClock> clock, std::size_t after_sleeps,
                  std::function<void()> event)

@@ -19,8 +19,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/http_client.h"
-#include "engine/platform/named_lock.h"
 #include "engine/scraping_thread.h"
+#include "platform/named_lock.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/test_window.h"
@@ -45,8 +45,8 @@ class WorkerTest : public ::testing::Test {
     services->Events = std::make_shared<engine::RunEventChannel>(
         window_.events, [] { return std::string(kStamp); });
     services->Pacing = pacing_;
-    services->RequestMutex = std::make_shared<const engine::platform::NamedLock>(
-        engine::platform::NamedLock::AtPath(lock_path_));
+    services->RequestMutex =
+        std::make_shared<const platform::NamedLock>(platform::NamedLock::AtPath(lock_path_));
     services->Proxies = std::make_shared<const engine::ProxyList>();
     services->Rotation = std::make_shared<engine::ProxyRotation>();
     services->Fetch.ConnectTimeout = std::chrono::milliseconds(5000);

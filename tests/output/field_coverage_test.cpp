@@ -9,7 +9,7 @@
 #include <string>
 
 #include "analysis/organization_row.h"
-#include "output/file_access.h"
+#include "platform/file_access.h"
 
 namespace mirava::output {
 namespace {
@@ -37,7 +37,7 @@ class FieldCoverageTest : public ::testing::Test {
       bytes += analysis::FormatRow(row) + "\r\n";
     }
     const std::string path = Path("data1.tab");
-    ReplaceFileContents(path, bytes);
+    platform::ReplaceFileContents(path, bytes);
     return path;
   }
 

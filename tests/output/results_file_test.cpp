@@ -70,7 +70,7 @@ TEST(MakeRunFileNames, TickCountsPrintedAsSignedNumbers) {
 
 TEST_F(ResultsFileTest, RunWithoutRowsLeavesMarkHeaderAndLineBreak) {
   const std::string path = PathOf("data1.tab");
-  ResultsWriter writer(CreateResultsSink(path));
+  ResultsWriter writer(platform::CreateResultsSink(path));
   writer.WriteLine(analysis::HeaderLine());
   writer.Close();
   EXPECT_EQ(ReadAll(path), kBom + analysis::HeaderLine() + "\r\n");
@@ -79,7 +79,7 @@ TEST_F(ResultsFileTest, RunWithoutRowsLeavesMarkHeaderAndLineBreak) {
 TEST_F(ResultsFileTest, RowsFollowTheHeaderEachEndedByCrLf) {
   const std::string path = PathOf("data2.tab");
   WriteFile(path, std::string(5000, 'x'));  // left from an earlier run with the same number
-  ResultsWriter writer(CreateResultsSink(path));
+  ResultsWriter writer(platform::CreateResultsSink(path));
   writer.WriteLine("\"h\"");
   writer.WriteLine("\"Кафе\"\t\"a\tb\"");
   writer.WriteLine("");
@@ -89,7 +89,7 @@ TEST_F(ResultsFileTest, RowsFollowTheHeaderEachEndedByCrLf) {
 
 TEST_F(ResultsFileTest, OthersMayReadButNotWriteWhileTheRunHasItOpen) {
   const std::string path = PathOf("data3.tab");
-  ResultsWriter writer(CreateResultsSink(path));
+  ResultsWriter writer(platform::CreateResultsSink(path));
   writer.WriteLine("header");
   writer.WriteLine("row 1");
 
@@ -97,20 +97,20 @@ TEST_F(ResultsFileTest, OthersMayReadButNotWriteWhileTheRunHasItOpen) {
   EXPECT_EQ(ReadAll(path), kBom + "header\r\nrow 1\r\n");
 
   // A second writer is refused and must not have emptied the file.
-  EXPECT_THROW(CreateResultsSink(path), std::runtime_error);
+  EXPECT_THROW(platform::CreateResultsSink(path), std::runtime_error);
   writer.WriteLine("row 2");
   EXPECT_EQ(ReadAll(path), kBom + "header\r\nrow 1\r\nrow 2\r\n");
   writer.Close();
 
   // Once closed, the next run may take the name again.
-  ResultsWriter next(CreateResultsSink(path));
+  ResultsWriter next(platform::CreateResultsSink(path));
   next.Close();
   EXPECT_EQ(ReadAll(path), kBom);
 }
 
 TEST_F(ResultsFileTest, FileThatCannotBeCreatedReportsTheSystemMessage) {
   try {
-    CreateResultsSink(PathOf("missing-folder/data4.tab"));
+    platform::CreateResultsSink(PathOf("missing-folder/data4.tab"));
     FAIL() << "no error";
   } catch (const std::runtime_error& error) {
     EXPECT_NE(std::string(error.what()).find(std::strerror(ENOENT)), std::string::npos)
@@ -119,7 +119,7 @@ TEST_F(ResultsFileTest, FileThatCannotBeCreatedReportsTheSystemMessage) {
 }
 
 // A stream that takes a fixed number of writes and refuses the rest, as a full disk would.
-class RefusingSink : public IByteSink {
+class RefusingSink : public platform::IByteSink {
  public:
   RefusingSink(std::string* bytes, int writes) : bytes_(bytes), writes_left_(writes) {}
   void Write(std::string_view bytes) override {
@@ -151,7 +151,7 @@ TEST(ResultsWriter, RefusedWriteIsReportedAndEarlierLinesStay) {
 
 TEST_F(ResultsFileTest, WriteBeyondTheFileSizeLimitFailsAndLeavesWholeLines) {
   const std::string path = PathOf("data5.tab");
-  ResultsWriter writer(CreateResultsSink(path));
+  ResultsWriter writer(platform::CreateResultsSink(path));
   writer.WriteLine("header");
 
   // The system refuses bytes past the limit with EFBIG once the signal is ignored.

@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "engine/platform/clock.h"
+#include "platform/clock.h"
 
 namespace mirava::testing {
 
-class FakeClock final : public engine::platform::IClock {
+class FakeClock final : public platform::IClock {
  public:
   explicit FakeClock(std::uint32_t start = 1000000,
                      std::chrono::microseconds real_sleep = std::chrono::microseconds(200))

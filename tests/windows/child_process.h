@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "output/windows_text.h"
+#include "platform/windows_text.h"
 
 namespace mirava::testing {
 
@@ -22,7 +22,7 @@ inline std::wstring CommandLine(const std::filesystem::path& program,
                                 const std::vector<std::string>& arguments) {
   std::wstring line = L"\"" + program.wstring() + L"\"";
   for (const std::string& argument : arguments) {
-    line += L" \"" + output::windows::Wide(argument) + L"\"";
+    line += L" \"" + platform::windows::Wide(argument) + L"\"";
   }
   return line;
 }
@@ -35,7 +35,8 @@ class ChildProcess {
     startup.cb = sizeof startup;
     if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &info_)) {
-      throw std::runtime_error("CreateProcessW: " + output::windows::SystemMessage(GetLastError()));
+      throw std::runtime_error("CreateProcessW: " +
+                               platform::windows::SystemMessage(GetLastError()));
     }
     CloseHandle(info_.hThread);
   }

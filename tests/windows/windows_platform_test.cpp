@@ -21,20 +21,20 @@
 #include "analysis/text_encoding.h"
 #include "config/folder_checks.h"
 #include "engine/http_client.h"
-#include "engine/platform/clock.h"
-#include "engine/platform/exe_folder.h"
-#include "engine/platform/named_lock.h"
-#include "output/file_access.h"
 #include "output/results_file.h"
-#include "output/windows_text.h"
 #include "output/workbook_export.h"
+#include "platform/clock.h"
+#include "platform/exe_folder.h"
+#include "platform/file_access.h"
+#include "platform/named_lock.h"
+#include "platform/windows_text.h"
 #include "tests/windows/child_process.h"
 
 namespace mirava {
 namespace {
 
-using output::windows::Utf8;
-using output::windows::Wide;
+using platform::windows::Utf8;
+using platform::windows::Wide;
 
 // A fresh folder named with Cyrillic letters and a space under the user's temporary folder.
 class CyrillicFolder {
@@ -67,15 +67,15 @@ std::string ReadBytes(const std::string& utf8_path) {
 }
 
 TEST(WindowsClockTest, TicksFollowTheSystemCounterAndSleepsLast) {
-  const std::shared_ptr<engine::platform::IClock> clock = engine::platform::MakeSystemClock();
+  const std::shared_ptr<platform::IClock> clock = platform::MakeSystemClock();
   const auto before = static_cast<std::uint32_t>(GetTickCount());
   const std::uint32_t tick = clock->TickCount();
   const auto after = static_cast<std::uint32_t>(GetTickCount());
-  EXPECT_LE(engine::platform::TickDiff(tick, before), engine::platform::TickDiff(after, before));
+  EXPECT_LE(platform::TickDiff(tick, before), platform::TickDiff(after, before));
 
   const std::uint32_t start = clock->TickCount();
   clock->SleepMs(60);
-  const std::uint32_t slept = engine::platform::TickDiff(clock->TickCount(), start);
+  const std::uint32_t slept = platform::TickDiff(clock->TickCount(), start);
   // The tick counter's resolution on Windows is about 16 ms.
   EXPECT_GE(slept, 60u - 16u);
   EXPECT_LT(slept, 30000u);
@@ -85,7 +85,7 @@ TEST(WindowsExecutableFolderTest, IsTheProgramsFolderEvenWithCyrillicLetters) {
   wchar_t own[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
   const std::filesystem::path own_path(std::wstring(own, length));
-  EXPECT_EQ(engine::platform::ExecutableFolder(), Utf8(own_path.parent_path().wstring()) + "\\");
+  EXPECT_EQ(platform::ExecutableFolder(), Utf8(own_path.parent_path().wstring()) + "\\");
 
   // A copy of this program in a Cyrillic folder reports that folder, in UTF-8.
   CyrillicFolder folder;
@@ -116,7 +116,7 @@ TEST(WindowsFolderCheckTest, TemporaryFolderWithEitherSeparator) {
 // Without Qt's platform plugin beside it the program says so before Qt starts. The folder sits
 // beside this test program: one under the user's temporary folder would trip the Temp check.
 TEST(WindowsFolderCheckTest, StartupCheckWantsThePlatformPluginBesideTheProgram) {
-  const std::string own_folder = engine::platform::ExecutableFolder();
+  const std::string own_folder = platform::ExecutableFolder();
   if (config::FailedFolderCheck(own_folder)) {
     GTEST_SKIP() << "the test program itself runs from a folder the checks refuse: " << own_folder;
   }
@@ -142,7 +142,7 @@ TEST(WindowsFolderCheckTest, StartupCheckWantsThePlatformPluginBesideTheProgram)
 }
 
 TEST(WindowsNamedLockTest, LockFileLivesInTheUsersTemporaryFolder) {
-  const std::string path = engine::platform::NamedLockPath("MiravaParserMutex");
+  const std::string path = platform::NamedLockPath("MiravaParserMutex");
   wchar_t temp[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
   EXPECT_EQ(path, Utf8(std::wstring(temp, length)) + "MiravaParserMutex.lock");
@@ -150,14 +150,14 @@ TEST(WindowsNamedLockTest, LockFileLivesInTheUsersTemporaryFolder) {
 
 TEST(WindowsNamedLockTest, ThreadsOfOneProcessTakeTurns) {
   CyrillicFolder folder;
-  const auto lock = engine::platform::NamedLock::AtPath(folder.File(L"MiravaTestThreads.lock"));
+  const auto lock = platform::NamedLock::AtPath(folder.File(L"MiravaTestThreads.lock"));
   std::atomic<int> inside{0};
   std::atomic<int> most{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
       for (int i = 0; i < 20; ++i) {
-        engine::platform::NamedLock::Holding holding(lock);
+        platform::NamedLock::Holding holding(lock);
         const int now = ++inside;
         most = std::max(most.load(), now);
         Sleep(1);
@@ -177,7 +177,7 @@ TEST(WindowsNamedLockTest, ThreadsOfOneProcessTakeTurns) {
 TEST(WindowsNamedLockTest, ProcessesExcludeEachOtherAndADeadHolderFreesTheLock) {
   CyrillicFolder folder;
   const std::string lock_path = folder.File(L"MiravaTestProcesses.lock");
-  const auto lock = engine::platform::NamedLock::AtPath(lock_path);
+  const auto lock = platform::NamedLock::AtPath(lock_path);
   const auto exists = [](const std::string& path) {
     return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
   };
@@ -192,7 +192,7 @@ TEST(WindowsNamedLockTest, ProcessesExcludeEachOtherAndADeadHolderFreesTheLock) 
     }
     ASSERT_TRUE(exists(held));
     {
-      engine::platform::NamedLock::Holding holding(lock);
+      platform::NamedLock::Holding holding(lock);
       EXPECT_TRUE(exists(leaving));
     }
     EXPECT_EQ(child.Wait(), 0);
@@ -224,13 +224,13 @@ TEST(WindowsCodePageTest, WritesAndReadsTheAnsiCodePage) {
 TEST(WindowsRunFilesTest, ResultsFileIsBinaryLockedAgainstASecondWriterAndReadable) {
   CyrillicFolder folder;
   const std::string path = folder.File(L"данные 1.tab");
-  output::ResultsWriter writer(output::CreateResultsSink(path));
+  output::ResultsWriter writer(platform::CreateResultsSink(path));
   writer.WriteLine("Имя\tГород");
   writer.WriteLine("a\tb");
 
   // Another writer is refused and leaves the lines alone; a reader may look.
-  EXPECT_THROW(output::CreateResultsSink(path), std::runtime_error);
-  output::InputFile reader(path);
+  EXPECT_THROW(platform::CreateResultsSink(path), std::runtime_error);
+  platform::InputFile reader(path);
   char buffer[256];
   const std::size_t got = reader.Read(buffer, sizeof buffer);
   EXPECT_EQ(std::string(buffer, got),
@@ -239,7 +239,7 @@ TEST(WindowsRunFilesTest, ResultsFileIsBinaryLockedAgainstASecondWriterAndReadab
   writer.Close();
 
   // Closed, it can be written anew, and that empties it first.
-  output::ResultsWriter again(output::CreateResultsSink(path));
+  output::ResultsWriter again(platform::CreateResultsSink(path));
   again.WriteLine("c");
   again.Close();
   EXPECT_EQ(ReadBytes(path),
@@ -262,28 +262,28 @@ TEST(WindowsRunFilesTest, SmallFileOperationsUseWidePaths) {
   CyrillicFolder folder;
   const std::string a = folder.File(L"первый.txt");
   const std::string b = folder.File(L"второй.txt");
-  EXPECT_EQ(output::ReadFileIfPresent(a), std::nullopt);
-  EXPECT_EQ(output::ReadFileIfPresent(Utf8(folder.Path().wstring())), std::nullopt);  // a folder
+  EXPECT_EQ(platform::ReadFileIfPresent(a), std::nullopt);
+  EXPECT_EQ(platform::ReadFileIfPresent(Utf8(folder.Path().wstring())), std::nullopt);  // a folder
 
-  output::ReplaceFileContents(a, "one\r\ntwo\n");
-  EXPECT_EQ(output::ReadFileIfPresent(a), "one\r\ntwo\n");
-  EXPECT_FALSE(output::CreateNewFile(a));
-  EXPECT_TRUE(output::CreateNewFile(b));
+  platform::ReplaceFileContents(a, "one\r\ntwo\n");
+  EXPECT_EQ(platform::ReadFileIfPresent(a), "one\r\ntwo\n");
+  EXPECT_FALSE(platform::CreateNewFile(a));
+  EXPECT_TRUE(platform::CreateNewFile(b));
 
   // Moving onto an existing file replaces it.
-  output::MoveReplacing(a, b);
+  platform::MoveReplacing(a, b);
   EXPECT_EQ(ReadBytes(b), "one\r\ntwo\n");
-  EXPECT_EQ(output::ReadFileIfPresent(a), std::nullopt);
-  output::RemoveFileQuietly(b);
-  EXPECT_EQ(output::ReadFileIfPresent(b), std::nullopt);
-  EXPECT_THROW(output::InputFile{b}, output::FileSystemError);
+  EXPECT_EQ(platform::ReadFileIfPresent(a), std::nullopt);
+  platform::RemoveFileQuietly(b);
+  EXPECT_EQ(platform::ReadFileIfPresent(b), std::nullopt);
+  EXPECT_THROW(platform::InputFile{b}, platform::FileError);
 }
 
 TEST(WindowsRunFilesTest, WorkbookIsWrittenInACyrillicFolder) {
   CyrillicFolder folder;
   const std::string results = folder.File(L"данные 7.tab");
   {
-    output::ResultsWriter writer(output::CreateResultsSink(results));
+    output::ResultsWriter writer(platform::CreateResultsSink(results));
     writer.WriteLine("Название\tГород");
     writer.WriteLine("ООО Ромашка\tМосква");
     writer.Close();

@@ -11,22 +11,22 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/platform/exe_folder.h"
-#include "engine/platform/named_lock.h"
-#include "output/windows_text.h"
+#include "platform/exe_folder.h"
+#include "platform/named_lock.h"
+#include "platform/windows_text.h"
 
 namespace {
 
 std::string Utf8Argument(int index) {
   int count = 0;
   wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::string argument = index < count ? mirava::output::windows::Utf8(arguments[index]) : "";
+  std::string argument = index < count ? mirava::platform::windows::Utf8(arguments[index]) : "";
   LocalFree(arguments);
   return argument;
 }
 
 void WriteFile(const std::string& utf8_path, const std::string& bytes) {
-  std::ofstream out(std::filesystem::path(mirava::output::windows::Wide(utf8_path)),
+  std::ofstream out(std::filesystem::path(mirava::platform::windows::Wide(utf8_path)),
                     std::ios::binary);
   out << bytes;
 }
@@ -36,14 +36,14 @@ void WriteFile(const std::string& utf8_path, const std::string& bytes) {
 int main(int argc, char** argv) {
   // --print-exe-folder FILE: writes ExecutableFolder() to FILE.
   if (argc == 3 && std::strcmp(argv[1], "--print-exe-folder") == 0) {
-    WriteFile(Utf8Argument(2), mirava::engine::platform::ExecutableFolder());
+    WriteFile(Utf8Argument(2), mirava::platform::ExecutableFolder());
     return 0;
   }
   // --hold-lock LOCK HELD LEAVING MS release|die: takes the lock, writes HELD, waits MS, writes
   // LEAVING, then lets go or ends without letting go.
   if (argc == 7 && std::strcmp(argv[1], "--hold-lock") == 0) {
-    const auto lock = mirava::engine::platform::NamedLock::AtPath(Utf8Argument(2));
-    auto* holding = new mirava::engine::platform::NamedLock::Holding(lock);
+    const auto lock = mirava::platform::NamedLock::AtPath(Utf8Argument(2));
+    auto* holding = new mirava::platform::NamedLock::Holding(lock);
     WriteFile(Utf8Argument(3), "held");
     Sleep(static_cast<DWORD>(std::atoi(argv[5])));
     WriteFile(Utf8Argument(4), "leaving");
