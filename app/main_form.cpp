@@ -273,10 +273,6 @@ void TMainForm::CreateControls() {
   ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
   ProgressBar->setTextVisible(false);
 
-  ResumeTimer = new QTimer(this);
-  ResumeTimer->setObjectName(QStringLiteral("ResumeTimer"));
-  ResumeTimer->setSingleShot(true);
-
   Place(Label1, {8, 8, 158, 26}, kLeft | kTop);
   Place(Label3, {187, 8, 158, 26}, kLeft | kTop);
   Place(Label2, {559, 21, 28, 13}, kLeft | kTop);
@@ -311,7 +307,6 @@ void TMainForm::CreateControls() {
   connect(StopButton, &QPushButton::clicked, this, [this] { StopButtonClick(); });
   connect(CheckButton, &QPushButton::clicked, this, [this] { CheckButtonClick(); });
   connect(UseProxyCheckBox, &QCheckBox::clicked, this, [this] { UseProxyCheckBoxClick(); });
-  connect(ResumeTimer, &QTimer::timeout, this, [this] { ResumeTimerTimer(); });
   // A run reads these where it used to read the controls; it is told of every change.
   connect(LimitEdit, &QSpinBox::valueChanged, this, [this](int threads) {
     if (const auto run = ActiveRun()) {
@@ -590,22 +585,12 @@ void TMainForm::PauseButtonClick() {
   if (!run) {
     return;
   }
-  // The run announces the lines of its pause and resume itself.
+  // The run announces the lines of its pause and resume itself; either cancels the automatic
+  // resume of a pause after an error.
   if (run->IsPaused()) {
-    // A pending automatic resume stays armed; it finds the run running and does nothing.
     run->Resume();
   } else {
     run->Pause();
-    // An automatic resume still pending must not end the operator's pause.
-    ResumeTimer->stop();
-  }
-}
-
-void TMainForm::ResumeTimerTimer() {
-  ResumeTimer->stop();
-  const std::shared_ptr<engine::TScraper> run = ActiveRun();
-  if (run && run->IsPaused()) {
-    run->Resume();
   }
 }
 
@@ -651,9 +636,10 @@ void TMainForm::FormClose() {
     }
   }
   run_events_->Shutdown();
-  // A run still in progress ends with the process: its rows are already on disk, and waiting for
-  // it would keep the operator waiting for a page that may take minutes.
-  if (CurrentScraper.lock()) {
+  // A stopped run frees itself once its workers have broken their requests off, which takes
+  // moments; then the process ends normally. Its rows are on disk already, so a worker the stop
+  // cannot reach is not waited for beyond the bound.
+  if (!engine::WaitUntilRunFreed(CurrentScraper, engine::timings::kStoppedRunFreeWait)) {
     EndProcess(0);
   }
 }
@@ -821,14 +807,7 @@ void TMainForm::ProgressChanged(const engine::RunProgress& progress) {
   progress_view_->SetHint(engine::ProgressHint(progress.Position, progress.Maximum));
 }
 
-void TMainForm::AutoPauseArmed(std::chrono::milliseconds delay) {
-  ResumeTimer->setInterval(static_cast<int>(delay.count()));
-  ResumeTimer->start();
-}
-
 void TMainForm::PagesUnrecognised(const std::string& message) {
-  // A pending automatic resume must not end this hold: only the operator decides.
-  ResumeTimer->stop();
   ShowMessage(MessageIcon::Warning, QStringLiteral("Внимание!"),
               QString::fromStdString(message) + QStringLiteral("\n\n") +
                   QString::fromUtf8(kPagesUnrecognisedAdvice));

@@ -79,7 +79,6 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   QSpinBox* IntervalSpinEdit;
   QCheckBox* UseProxyCheckBox;
   QProgressBar* ProgressBar;
-  QTimer* ResumeTimer;
 
   // The run started last; it frees itself when it has finished.
   std::weak_ptr<engine::TScraper> CurrentScraper;
@@ -91,7 +90,6 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   bool FormShow();
   void StartButtonClick();
   void PauseButtonClick();
-  void ResumeTimerTimer();
   void StopButtonClick();
   void CheckButtonClick();
   void UseProxyCheckBoxClick();
@@ -120,7 +118,6 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   void BusyChanged(bool busy) override;
   void LogLine(const std::string& line) override;
   void ProgressChanged(const engine::RunProgress& progress) override;
-  void AutoPauseArmed(std::chrono::milliseconds delay) override;
   void PagesUnrecognised(const std::string& message) override;
   void RunEnded(engine::RunOutcome outcome, const std::string& message) override;
 

@@ -90,10 +90,6 @@ void QtRunEvents::ProgressChanged(const engine::RunProgress& progress) {
   Post([progress](engine::IRunEvents& window) { window.ProgressChanged(progress); });
 }
 
-void QtRunEvents::AutoPauseArmed(std::chrono::milliseconds delay) {
-  Post([delay](engine::IRunEvents& window) { window.AutoPauseArmed(delay); });
-}
-
 void QtRunEvents::PagesUnrecognised(const std::string& message) {
   Post([message](engine::IRunEvents& window) { window.PagesUnrecognised(message); });
 }

@@ -38,7 +38,6 @@ class QtRunEvents final : public engine::IRunEvents {
   void BusyChanged(bool busy) override;
   void LogLine(const std::string& line) override;
   void ProgressChanged(const engine::RunProgress& progress) override;
-  void AutoPauseArmed(std::chrono::milliseconds delay) override;
   void PagesUnrecognised(const std::string& message) override;
   void RunEnded(engine::RunOutcome outcome, const std::string& message) override;
 

@@ -28,7 +28,6 @@ class OutcomeClock final : public engine::IRunEvents {
     }
   }
   void ProgressChanged(const engine::RunProgress& progress) override { rows_ = progress.Rows; }
-  void AutoPauseArmed(std::chrono::milliseconds) override {}
   void RunEnded(engine::RunOutcome, const std::string&) override {}
   std::chrono::steady_clock::time_point OutcomeAt() const { return outcome_at_; }
   int Fetched() const { return fetched_; }

@@ -34,13 +34,6 @@ void ConsoleEvents::ProgressChanged(const engine::RunProgress& progress) {
   Push(std::move(event));
 }
 
-void ConsoleEvents::AutoPauseArmed(std::chrono::milliseconds delay) {
-  Event event;
-  event.Type = Event::Kind::AutoPause;
-  event.Delay = delay;
-  Push(std::move(event));
-}
-
 void ConsoleEvents::PagesUnrecognised(const std::string& message) {
   Event event;
   event.Type = Event::Kind::PagesUnrecognised;

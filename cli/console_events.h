@@ -20,15 +20,13 @@ class ConsoleEvents final : public engine::IRunEvents {
   void BusyChanged(bool busy) override;
   void LogLine(const std::string& line) override;
   void ProgressChanged(const engine::RunProgress& progress) override;
-  void AutoPauseArmed(std::chrono::milliseconds delay) override;
   void PagesUnrecognised(const std::string& message) override;
   void RunEnded(engine::RunOutcome outcome, const std::string& message) override;
 
   struct Event {
-    enum class Kind { Log, Progress, AutoPause, PagesUnrecognised, Ended } Type = Kind::Log;
+    enum class Kind { Log, Progress, PagesUnrecognised, Ended } Type = Kind::Log;
     std::string Text;
     engine::RunProgress Progress;
-    std::chrono::milliseconds Delay{0};
     engine::RunOutcome Outcome = engine::RunOutcome::Failed;
   };
   // Waits up to `timeout` for an event; on the main thread.

@@ -61,14 +61,13 @@ int ExitStatus(engine::RunOutcome outcome) {
   return cli::kExitRunFailed;
 }
 
-// Shows the run's events until it has ended; passes on stop requests and the automatic resume.
+// Shows the run's events until it has ended; passes on stop requests.
 int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& events,
            std::function<std::string()> proxy_account) {
   cli::ProgressPrinter progress(stderr, platform::StandardErrorIsTerminal(),
                                 std::chrono::seconds(5), std::move(proxy_account));
   const bool shared_terminal =
       platform::StandardErrorIsTerminal() && platform::StandardOutputIsTerminal();
-  std::optional<std::chrono::steady_clock::time_point> resume_at;
   bool stop_passed = false;
   bool pages_unrecognised = false;
   std::string coverage;  // the run's coverage line, repeated in the summary
@@ -77,13 +76,6 @@ int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& event
       stop_passed = true;
       if (const auto alive = run.lock()) {
         alive->Stop();
-      }
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (resume_at && now >= *resume_at) {
-      resume_at.reset();
-      if (const auto alive = run.lock(); alive && alive->IsPaused()) {
-        alive->Resume();
       }
     }
     const std::optional<cli::ConsoleEvents::Event> event =
@@ -106,9 +98,6 @@ int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& event
         break;
       case cli::ConsoleEvents::Event::Kind::Progress:
         progress.Update(event->Progress, std::chrono::steady_clock::now());
-        break;
-      case cli::ConsoleEvents::Event::Kind::AutoPause:
-        resume_at = std::chrono::steady_clock::now() + event->Delay;
         break;
       case cli::ConsoleEvents::Event::Kind::PagesUnrecognised:
         // Nobody is there to decide: the run stops as on Ctrl+C and stays continuable.
@@ -218,7 +207,11 @@ int main(int argc, char* argv[]) {
   });
   std::fflush(stdout);
   std::fflush(stderr);
-  // Workers stopped in the middle of a request may still be waiting for the site; everything of
-  // the run is on disk, so the process ends without waiting for them.
-  std::_Exit(status);
+  // Stopped workers break their requests off at once; the process ends normally once the run has
+  // freed itself. Everything of the run is on disk already, so a worker the stop cannot reach
+  // (a name lookup that hangs) is not waited for beyond the bound.
+  if (!engine::WaitUntilRunFreed(run, engine::timings::kStoppedRunFreeWait)) {
+    std::_Exit(status);
+  }
+  return status;
 }

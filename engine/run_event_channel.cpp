@@ -52,12 +52,34 @@ RunEventChannel::RunEventChannel(std::shared_ptr<IRunEvents> events, LogTimestam
   }
 }
 
+template <typename Event>
+bool RunEventChannel::Deliver(Event&& event) {
+  try {
+    event(*events_);
+    return true;
+  } catch (const std::exception& error) {
+    if (!refusal_) {
+      refusal_ = error.what();
+    }
+  } catch (...) {
+    if (!refusal_) {
+      refusal_ = "неизвестная ошибка";
+    }
+  }
+  return false;
+}
+
+std::optional<std::string> RunEventChannel::TakeRefusal() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return std::exchange(refusal_, std::nullopt);
+}
+
 void RunEventChannel::Busy(bool busy) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (busy) {
     pending_.clear();
   }
-  events_->BusyChanged(busy);
+  Deliver([busy](IRunEvents& events) { events.BusyChanged(busy); });
 }
 
 void RunEventChannel::Line(std::string_view message) {
@@ -72,7 +94,9 @@ void RunEventChannel::WorkerLine(std::string_view proxy, std::string_view messag
 
 void RunEventChannel::Emit(std::string line) {
   // Announced first: a line the front end refused was never shown, so it is not kept either.
-  events_->LogLine(line);
+  if (!Deliver([&line](IRunEvents& events) { events.LogLine(line); })) {
+    return;
+  }
   if (log_closed_) {
     return;
   }
@@ -129,22 +153,17 @@ void RunEventChannel::ThrowLogFailure() {
 
 void RunEventChannel::Progress(const RunProgress& progress) {
   std::lock_guard<std::mutex> guard(mutex_);
-  events_->ProgressChanged(progress);
-}
-
-void RunEventChannel::AutoPauseArmed(std::chrono::milliseconds delay) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  events_->AutoPauseArmed(delay);
+  Deliver([&progress](IRunEvents& events) { events.ProgressChanged(progress); });
 }
 
 void RunEventChannel::PagesUnrecognised(const std::string& message) {
   std::lock_guard<std::mutex> guard(mutex_);
-  events_->PagesUnrecognised(message);
+  Deliver([&message](IRunEvents& events) { events.PagesUnrecognised(message); });
 }
 
 void RunEventChannel::Ended(RunOutcome outcome, const std::string& message) {
   std::lock_guard<std::mutex> guard(mutex_);
-  events_->RunEnded(outcome, message);
+  Deliver([outcome, &message](IRunEvents& events) { events.RunEnded(outcome, message); });
 }
 
 }  // namespace mirava::engine

@@ -3,11 +3,13 @@
 // each event to the front end's IRunEvents under one lock, so events leave in the order they
 // happened. It stamps log lines with the local time and writes each, as the window's pane shows
 // it, to the run's log file once the run has opened one (the lines before that are kept until
-// then).
+// then). It is the one place that catches what a front end throws: the run's steps never see a
+// front end's failure, and the coordinator asks for it at its own time (TakeRefusal).
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,9 +33,12 @@ class RunEventChannel {
   // A worker's line: its proxy's host is shown before the colon.
   void WorkerLine(std::string_view proxy, std::string_view message);
   void Progress(const RunProgress& progress);
-  void AutoPauseArmed(std::chrono::milliseconds delay);
   void PagesUnrecognised(const std::string& message);
   void Ended(RunOutcome outcome, const std::string& message);
+
+  // The message of the first event the front end refused since the last call; a refused line is
+  // neither shown nor written to the log file.
+  std::optional<std::string> TakeRefusal();
 
   // From now on every line goes to `log`, the lines of the run so far first. A line the file
   // refuses is not an error of the step that announced it: the log stops there, and SyncLog
@@ -46,6 +51,9 @@ class RunEventChannel {
 
  private:
   void Emit(std::string line);
+  // Hands one event over; true when the front end took it.
+  template <typename Event>
+  bool Deliver(Event&& event);
   void ThrowLogFailure();
 
   std::shared_ptr<IRunEvents> events_;
@@ -56,6 +64,7 @@ class RunEventChannel {
   std::unique_ptr<output::RunLogWriter> log_;
   bool log_closed_ = false;
   std::string log_failure_;
+  std::optional<std::string> refusal_;
 };
 
 }  // namespace mirava::engine

@@ -52,7 +52,7 @@ struct RunProgress {
 // Called on the run's threads, one call at a time and in the order things happened (a worker's
 // lines come before the coordinator's line about that worker). An implementation must return
 // quickly and must not call back into the run; it hands the event to its own thread. An exception
-// it throws counts as a failure of the step that announced the event.
+// it throws stops at the run's event channel, which reports it as an error of the run.
 class IRunEvents {
  public:
   virtual ~IRunEvents() = default;
@@ -62,9 +62,6 @@ class IRunEvents {
   // A whole log line, time stamp included, UTF-8.
   virtual void LogLine(const std::string& line) = 0;
   virtual void ProgressChanged(const RunProgress& progress) = 0;
-  // The run paused itself after reporting an error; the front end resumes it after `delay`
-  // unless the operator acts first.
-  virtual void AutoPauseArmed(std::chrono::milliseconds delay) = 0;
   // The run holds because the site's pages stopped being recognised; `message` is the log line
   // that says how many, of which kind and the last address. The run stays paused until the
   // operator resumes or stops it. Front ends that do not act on it need not override it.

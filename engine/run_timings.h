@@ -28,6 +28,10 @@ inline constexpr std::chrono::milliseconds kStopPoll = 100ms;
 // A request a stopped worker still sends (it had won its pacing turn) is broken off when it has
 // not been answered in this time.
 inline constexpr std::chrono::milliseconds kStoppedRequestGrace = 1s;
+// How long a front end that ends waits for a stopped run to free itself (its workers break their
+// transfers off within kStopPoll, a request sent after the stop within kStoppedRequestGrace)
+// before it ends the process without waiting any longer.
+inline constexpr std::chrono::milliseconds kStoppedRunFreeWait = 5s;
 inline constexpr std::size_t kMaxBodyBytes = 64u * 1024 * 1024;
 // Harvested pages in a row that the readers did not recognise before the run holds: far more
 // than an ordinary directory gives, which answers an empty rubric with an empty listing and has

@@ -114,6 +114,7 @@ void TScraper::Stop() {
   {
     std::lock_guard<std::mutex> guard(pause_mutex_);
     paused_ = false;
+    auto_resume_from_.reset();
     stop_.store(true);
   }
   pause_changed_.notify_all();
@@ -154,17 +155,30 @@ void TScraper::SetPaused(bool paused) {
   {
     std::lock_guard<std::mutex> guard(pause_mutex_);
     paused_ = paused;
+    auto_resume_from_.reset();
   }
   pause_changed_.notify_all();
 }
 
 void TScraper::WaitWhilePaused() {
   std::unique_lock<std::mutex> lock(pause_mutex_);
-  if (!paused_ || stop_.load()) {
-    return;
-  }
   held_ = true;
-  pause_changed_.wait(lock, [this] { return !paused_ || stop_.load(); });
+  while (paused_ && !stop_.load()) {
+    if (!auto_resume_from_) {
+      pause_changed_.wait(lock);
+      continue;
+    }
+    const std::uint32_t now = environment_.Clock->TickCount();
+    if (platform::TickDiff(now, *auto_resume_from_) < TickMs(environment_.AutoPause)) {
+      // The run's clock may be a test's, moved by hand: looked at again every poll.
+      pause_changed_.wait_for(lock, environment_.Fetch.Poll);
+      continue;
+    }
+    // The automatic resume is the operator's resume, line and all.
+    lock.unlock();
+    Resume();
+    lock.lock();
+  }
   held_ = false;
 }
 
@@ -184,6 +198,11 @@ void TScraper::Execute() {
             Recorder->SyncIfDue(ResultsWriter.get(), IsPaused());
           } catch (...) {
             ReportError(CurrentErrorMessage());
+          }
+          // A front end that failed to take an event is the run's error too, reported here
+          // rather than where the event was announced.
+          if (std::optional<std::string> refusal = channel_->TakeRefusal()) {
+            ReportError(*refusal);
           }
           WaitWhilePaused();
           if (stop_.load() || complete) {
@@ -218,13 +237,13 @@ void TScraper::Execute() {
                                      : RunOutcome::Complete;
     }
   } catch (...) {
-    // Only a front end that refuses every event gets here; nothing is left to report to.
+    // Only running out of memory gets here: the run still ends and frees the front end.
+    if (!ended_.load()) {
+      ShowBusyState(false);
+    }
   }
   ended_.store(true);
-  try {
-    channel_->Ended(outcome, set_up_failure);
-  } catch (...) {
-  }
+  channel_->Ended(outcome, set_up_failure);
   // Stopped workers are waited for only now, with the window already free again.
   ReleaseWorkers();
 }
@@ -261,8 +280,8 @@ bool TScraper::SetUp(std::string& failure) {
     OpenResultsFile();
     return true;
   } catch (...) {
-    const std::string message = CurrentErrorMessage();
-    failure = message;
+    failure = CurrentErrorMessage();
+    // What was opened is closed; the failure to report is the one that stopped the set-up.
     if (Recorder) {
       try {
         Recorder->Close(nullptr);
@@ -277,14 +296,8 @@ bool TScraper::SetUp(std::string& failure) {
       ResultsWriter.reset();
     }
     // The run cannot go on: say why and give the front end back instead of leaving it disabled.
-    try {
-      Log("Ошибка: " + message);
-    } catch (...) {
-    }
-    try {
-      ShowBusyState(false);
-    } catch (...) {
-    }
+    Log("Ошибка: " + failure);
+    ShowBusyState(false);
     return false;
   }
 }
@@ -564,15 +577,16 @@ void TScraper::StopRunningWorkers() {
 
 void TScraper::ReportError(const std::string& message) {
   failed_ = true;
-  try {
-    Log("Ошибка: " + FirstUtf16Units(message, kReportedErrorUnits));
-    Log("Включаем паузу на " + PauseDurationText(timings::kAutoPause));
-    channel_->AutoPauseArmed(environment_.AutoPause);
-  } catch (...) {
-    // A front end that cannot show the error cannot resume the pause either; the run goes on.
-    return;
+  Log("Ошибка: " + FirstUtf16Units(message, kReportedErrorUnits));
+  Log("Включаем паузу на " + PauseDurationText(timings::kAutoPause));
+  // A front end that refused the report itself is not reported again: that would never end.
+  channel_->TakeRefusal();
+  {
+    std::lock_guard<std::mutex> guard(pause_mutex_);
+    paused_ = true;
+    auto_resume_from_ = environment_.Clock->TickCount();
   }
-  SetPaused(true);
+  pause_changed_.notify_all();
   WaitWhilePaused();
 }
 
@@ -582,27 +596,19 @@ void TScraper::Finish() {
     CloseResultsFile();
   } catch (...) {
     failed_ = true;
-    try {
-      Log("Ошибка: " + CurrentErrorMessage());
-    } catch (...) {
-    }
+    Log("Ошибка: " + CurrentErrorMessage());
   }
   if (!request_.CheckOnly) {
-    try {
-      ExportWorkbook();
-    } catch (...) {
-    }
+    ExportWorkbook();
   }
   try {
     // Ends the log where the export left it, when the export did not get to its last line.
     channel_->CloseLog();
   } catch (...) {
+    // The log file is what failed: there is nowhere left to write that down.
   }
-  try {
-    ProgressBarPosition = 0;
-    UpdateProgress();
-  } catch (...) {
-  }
+  ProgressBarPosition = 0;
+  UpdateProgress();
   ShowBusyState(false);
 }
 
@@ -738,6 +744,17 @@ void TScraper::ReportFieldCoverage() {
   } catch (...) {
     // An earlier run's files that cannot be read leave nothing to compare with.
   }
+}
+
+bool WaitUntilRunFreed(const std::weak_ptr<TScraper>& run, std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (!run.expired()) {
+    if (std::chrono::steady_clock::now() >= until) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 }  // namespace mirava::engine

@@ -131,11 +131,15 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   void QueueCheckedOrganizations();
   bool RunComplete();
   void StopRunningWorkers();
+  // The failure is logged and the run pauses; the pause lifts itself after
+  // environment_.AutoPause unless the operator acts first.
   void ReportError(const std::string& message);
   void Finish();
   void CloseResultsFile();
   void ExportWorkbook();
   void ReleaseWorkers();
+  // Returns at once unless paused; a pause after a reported error resumes itself once
+  // environment_.AutoPause has passed on the run's clock.
   void WaitWhilePaused();
   void SetPaused(bool paused);
 
@@ -202,6 +206,14 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   std::condition_variable pause_changed_;
   bool paused_ = false;
   bool held_ = false;
+  // While the pause after a reported error is to lift itself: the run's tick it began at. Any
+  // pause or resume of the operator, and a hold for unrecognised pages, cancels it.
+  std::optional<std::uint32_t> auto_resume_from_;
 };
+
+// Waits in real time until the run `run` points to has freed itself (its last worker ended) or
+// `limit` has passed; true when it is gone. A front end calls it before it ends the process, so
+// the process ends normally with no thread of the run left.
+bool WaitUntilRunFreed(const std::weak_ptr<TScraper>& run, std::chrono::milliseconds limit);
 
 }  // namespace mirava::engine

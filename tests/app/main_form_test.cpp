@@ -149,9 +149,6 @@ class MainFormTest : public QObject {
     QCOMPARE(form->IntervalSpinEdit->maximum(), INT_MAX);
     QCOMPARE(form->IntervalSpinEdit->value(), 10);
     QVERIFY(!form->UseProxyCheckBox->isChecked());
-    QCOMPARE(form->ResumeTimer->objectName(), QString("ResumeTimer"));
-    QVERIFY(form->ResumeTimer->isSingleShot());
-    QVERIFY(!form->ResumeTimer->isActive());
     QCOMPARE(form->CitiesListBox->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(form->CatsListBox->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(form->CitiesListBox->visualItemRect(form->CitiesListBox->item(0)).height(), 13);
@@ -452,7 +449,7 @@ class MainFormTest : public QObject {
     QVERIFY(form->StartButton->isEnabled());
   }
 
-  // Pause, stop and the resume timer without a run change nothing and log nothing.
+  // Pause and stop without a run change nothing and log nothing.
   void RunControlsWithoutARunDoNothing() {
     FormFixture fixture;
     const auto form = fixture.MakeForm();
@@ -461,11 +458,8 @@ class MainFormTest : public QObject {
     form->ProgressBar->setValue(50);
     form->PauseButtonClick();
     form->StopButtonClick();
-    form->ResumeTimer->start(60000);
-    form->ResumeTimerTimer();
     QCOMPARE(form->LogsMemo->toPlainText(), QString());
     QCOMPARE(form->ProgressBar->value(), 50);
-    QVERIFY(!form->ResumeTimer->isActive());
   }
 
   void CloseSavesSettingsAndSelection() {

@@ -24,9 +24,6 @@ class WindowSide final : public QObject, public mirava::engine::IRunEvents {
   void ProgressChanged(const RunProgress& progress) override {
     Note("progress " + std::to_string(progress.Position) + "/" + std::to_string(progress.Maximum));
   }
-  void AutoPauseArmed(std::chrono::milliseconds delay) override {
-    Note("armed " + std::to_string(delay.count()));
-  }
   void RunEnded(RunOutcome, const std::string& message) override { Note("ended " + message); }
 
   std::vector<std::string> seen;
@@ -55,16 +52,15 @@ class WindowLinkTest : public QObject {
       events.BusyChanged(true);
       events.LogLine("первая");
       events.ProgressChanged(RunProgress{1, 4, 0});
-      events.AutoPauseArmed(std::chrono::milliseconds(30000));
       events.BusyChanged(false);
       events.RunEnded(RunOutcome::Complete, "");
     });
     run.join();
     QVERIFY(window.seen.empty());
-    QTRY_COMPARE(window.seen.size(), std::size_t{6});
+    QTRY_COMPARE(window.seen.size(), std::size_t{5});
     QVERIFY(window.on_window_thread);
     QCOMPARE(window.seen, (std::vector<std::string>{"busy on", "log первая", "progress 1/4",
-                                                    "armed 30000", "busy off", "ended "}));
+                                                    "busy off", "ended "}));
   }
 
   // On the window thread an event is queued as well, so it never overtakes one queued before

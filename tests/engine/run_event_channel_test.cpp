@@ -65,9 +65,9 @@ TEST(RunEventChannel, WritesLinesToTheLogAsThePaneShowsThem) {
                              "01.02.2026 03:04:05: a b\r\nc\r\n"));
 }
 
-// A line the front end refused was never shown, so the log file leaves it out too; the failure
-// reaches the announcing step.
-TEST(RunEventChannel, RefusedLineIsNotKept) {
+// A line the front end refused was never shown, so the log file leaves it out too. The failure
+// stops at the channel, whatever the event, and is handed out once, the first one first.
+TEST(RunEventChannel, RefusedEventsStopHereAndTheFirstIsHandedOutOnce) {
   auto events = std::make_shared<EventRecorder>();
   engine::RunEventChannel channel(events, [] { return std::string("t"); });
   auto bytes = std::make_shared<std::string>();
@@ -79,9 +79,22 @@ TEST(RunEventChannel, RefusedLineIsNotKept) {
     return std::nullopt;
   });
   channel.Line("да");
-  EXPECT_THROW(channel.Line("нет"), std::runtime_error);
+  EXPECT_EQ(channel.TakeRefusal(), std::nullopt);
+  EXPECT_NO_THROW(channel.Line("нет"));
   channel.Line("снова");
   EXPECT_EQ(*bytes, LogBytes("t: да\r\nt: снова\r\n"));
+
+  events->FailEvents([](const std::string& event) -> std::optional<std::string> {
+    return event.starts_with("log ") ? std::nullopt : std::optional<std::string>("окно закрыто");
+  });
+  EXPECT_NO_THROW(channel.Busy(false));
+  EXPECT_NO_THROW(channel.Progress(engine::RunProgress{1, 2, 0}));
+  EXPECT_NO_THROW(channel.PagesUnrecognised("x"));
+  EXPECT_NO_THROW(channel.Ended(engine::RunOutcome::Complete, ""));
+  EXPECT_EQ(channel.TakeRefusal(), "отказ");
+  EXPECT_EQ(channel.TakeRefusal(), std::nullopt);
+  channel.Progress(engine::RunProgress{2, 2, 0});
+  EXPECT_EQ(channel.TakeRefusal(), "окно закрыто");
 }
 
 // A full disk must not turn every later line into an error: the log stops, the lines still reach

@@ -1,8 +1,10 @@
 // Pause, resume, stop, and the report of run errors with its automatic pause.
 #include <atomic>
+#include <chrono>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -87,11 +89,9 @@ TEST_F(ScraperPauseTest, IterationErrorsAreReportedAndPauseTheRunEachTime) {
   auto run = StartRun();
   ASSERT_TRUE(WaitFor([&] { return IsHeld(run); }));
   EXPECT_EQ(CountLines("Включаем паузу на 30 секунд"), 1);
-  EXPECT_THAT(window.TimerArms(), ElementsAre(kAutoPauseMs));
   With(run, [](engine::TScraper& scraper) { scraper.Resume(); });
 
   ASSERT_TRUE(WaitFor([&] { return CountLines("Включаем паузу") == 2 && IsHeld(run); }));
-  EXPECT_THAT(window.TimerArms(), ElementsAre(kAutoPauseMs, kAutoPauseMs));
   With(run, [](engine::TScraper& scraper) { scraper.Resume(); });
   ASSERT_TRUE(WaitUntilGone(run));
 
@@ -106,6 +106,42 @@ TEST_F(ScraperPauseTest, IterationErrorsAreReportedAndPauseTheRunEachTime) {
                                    "Включаем паузу на 30 секунд", "Сбор данных завершен"));
   // Workers started by the failed iterations were still harvested.
   EXPECT_EQ(Harvested(), 2);
+}
+
+// The pause after an error lifts itself once its time has passed on the run's clock, with the
+// line of a resume; a resume of the operator before that, or a pause of his, takes its place.
+TEST_F(ScraperPauseTest, ThePauseAfterAnErrorLiftsItselfUnlessTheOperatorActsFirst) {
+  AddJobs(4);
+  FailProgress(*window.events, {1, 2, 3}, "сбой");
+  const auto resumes = [&] { return CountLines("Отключаем паузу, продолжаем работу"); };
+  const auto reports = [&] { return CountLines("Включаем паузу на 30 секунд"); };
+  auto run = StartRun();
+
+  // Left alone: it lifts itself, once.
+  ASSERT_TRUE(WaitFor([&] { return reports() == 1 && IsHeld(run); }));
+  clock->Advance(kAutoPauseMs - 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(IsHeld(run));
+  EXPECT_EQ(resumes(), 0);
+  clock->Advance(1);
+  ASSERT_TRUE(WaitFor([&] { return resumes() == 1; }));
+
+  // Resumed by the operator first: his resume is the only one.
+  ASSERT_TRUE(WaitFor([&] { return reports() == 2 && IsHeld(run); }));
+  With(run, [](engine::TScraper& scraper) { scraper.Resume(); });
+  ASSERT_TRUE(WaitFor([&] { return resumes() == 2; }));
+
+  // Paused by the operator meanwhile: the pause is his now and does not lift itself.
+  ASSERT_TRUE(WaitFor([&] { return reports() == 3 && IsHeld(run); }));
+  With(run, [](engine::TScraper& scraper) { scraper.Pause(); });
+  clock->Advance(2 * kAutoPauseMs);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(IsHeld(run));
+  EXPECT_EQ(resumes(), 2);
+  With(run, [](engine::TScraper& scraper) { scraper.Resume(); });
+  ASSERT_TRUE(WaitUntilGone(run));
+  EXPECT_EQ(resumes(), 3);
+  EXPECT_EQ(Harvested(), 4);
 }
 
 // A worker that is given up before it starts must not stay on RunningList, where it would never
@@ -200,7 +236,6 @@ TEST_P(ScraperErrorReportTest, RunErrorShowsAtMost200UnitsOfTheMessage) {
   EXPECT_EQ(log[6], Line("Заполнено: строк нет"));
   EXPECT_EQ(log[7], Line("Сбор данных завершен"));
   EXPECT_EQ(log[8], Line("Запускаем формирование файла Excel..."));
-  EXPECT_THAT(window.TimerArms(), ElementsAre(kAutoPauseMs));
 }
 
 }  // namespace

@@ -365,16 +365,17 @@ TEST_F(ScrapingThreadTest, FetchesOverTlsWithTheTestAuthority) {
   EXPECT_EQ(worker->html, "secure");
 }
 
-TEST_F(ScrapingThreadTest, FailureOutsideTheAttemptHandlingStillHandsOver) {
+// A front end that refuses every event is the coordinator's to report: the worker never sees it.
+TEST_F(ScrapingThreadTest, AFrontEndThatRefusesEveryEventDoesNotStopTheWorker) {
   FakeSite site;
   site.Serve("/page", FakeResponse::Page("ok"));
-  // A front end that refuses every event: the failure escapes the attempt handling.
   window_.events->FailEvents([](const std::string&) { return "window gone"; });
   auto worker = MakeWorker(site.Url("/page"));
   RunToEnd(*worker);
-  EXPECT_EQ(worker->result, engine::FetchOutcome::Failed);
-  EXPECT_EQ(worker->statusText, "ERROR_window gone");
-  EXPECT_EQ(site.RequestCount(), 0u);
+  EXPECT_EQ(worker->result, engine::FetchOutcome::Fetched);
+  EXPECT_EQ(worker->html, "ok");
+  EXPECT_EQ(site.RequestCount(), 1u);
+  EXPECT_EQ(services_->Events->TakeRefusal(), "window gone");
 }
 
 TEST_F(ScrapingThreadTest, DestroyingARunningWorkerStopsAndWaitsForIt) {

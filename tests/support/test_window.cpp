@@ -52,12 +52,6 @@ void EventRecorder::ProgressChanged(const engine::RunProgress& progress) {
   hints_.push_back(engine::ProgressHint(progress.Position, progress.Maximum));
 }
 
-void EventRecorder::AutoPauseArmed(std::chrono::milliseconds delay) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  Check("pause armed");
-  timer_arms_.push_back(static_cast<int>(delay.count()));
-}
-
 void EventRecorder::PagesUnrecognised(const std::string& message) {
   std::lock_guard<std::mutex> guard(mutex_);
   Check("pages unrecognised");
@@ -79,11 +73,6 @@ std::vector<std::string> EventRecorder::Log() const {
 std::vector<std::string> EventRecorder::Events() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return events_;
-}
-
-std::vector<int> EventRecorder::TimerArms() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return timer_arms_;
 }
 
 std::vector<std::string> EventRecorder::Alarms() const {

@@ -19,13 +19,12 @@ namespace mirava::testing {
 class EventRecorder final : public engine::IRunEvents {
  public:
   // Asked with a short description of each event ("busy on", "log <line>", "progress 1/4",
-  // "pause armed", "ended"); a message makes the event throw it instead of being recorded.
+  // "ended"); a message makes the event throw it instead of being recorded.
   using FailureRule = std::function<std::optional<std::string>(const std::string& event)>;
 
   void BusyChanged(bool busy) override;
   void LogLine(const std::string& line) override;
   void ProgressChanged(const engine::RunProgress& progress) override;
-  void AutoPauseArmed(std::chrono::milliseconds delay) override;
   void PagesUnrecognised(const std::string& message) override;
   void RunEnded(engine::RunOutcome outcome, const std::string& message) override;
 
@@ -35,7 +34,6 @@ class EventRecorder final : public engine::IRunEvents {
   std::vector<std::string> Log() const;
   // "clear log", "disable Start", "disable Cities", "disable Cats" and back, as the window does.
   std::vector<std::string> Events() const;
-  std::vector<int> TimerArms() const;       // delays in milliseconds, in the order armed
   std::vector<std::string> Alarms() const;  // every unrecognised-pages message, in order
   std::vector<std::string> Hints() const;   // every hint the bar was given
   std::string ProgressHint() const;
@@ -53,7 +51,6 @@ class EventRecorder final : public engine::IRunEvents {
   FailureRule rule_;
   std::vector<std::string> log_;
   std::vector<std::string> events_;
-  std::vector<int> timer_arms_;
   std::vector<std::string> alarms_;
   std::vector<std::string> hints_;
   int position_ = 0;
@@ -81,7 +78,6 @@ class TestWindow {
 
   std::vector<std::string> Log() const { return events->Log(); }
   std::vector<std::string> Events() const { return events->Events(); }
-  std::vector<int> TimerArms() const { return events->TimerArms(); }
   int ProgressPosition() const { return events->ProgressPosition(); }
   int ProgressMax() const { return events->ProgressMax(); }
   std::string ProgressHint() const { return events->ProgressHint(); }
