@@ -72,7 +72,7 @@ TScraper::TScraper(RunEnvironment environment, RunRequest request)
       threads_limit_setting_(request_.ThreadsLimit),
       interval_setting_(request_.IntervalSec),
       use_proxy_setting_(request_.UseProxy),
-      Recognition(request_.UnrecognisedPagesLimit) {}
+      recognition_(request_.UnrecognisedPagesLimit) {}
 
 TScraper::~TScraper() = default;
 
@@ -133,7 +133,7 @@ void TScraper::Resume() {
     return;
   }
   channel_->Line("Отключаем паузу, продолжаем работу");
-  Hold->Set(false);
+  hold_->Set(false);
   SetPaused(false);
 }
 
@@ -195,7 +195,7 @@ void TScraper::Execute() {
         for (;;) {
           try {
             // Before a pause holds the run, so what it did so far is durable while it waits.
-            Recorder->SyncIfDue(ResultsWriter.get(), IsPaused());
+            recorder_->SyncIfDue(ResultsWriter.get(), IsPaused());
           } catch (...) {
             ReportError(CurrentErrorMessage());
           }
@@ -228,12 +228,12 @@ void TScraper::Execute() {
       } else {
         ReportFieldCoverage();
         Log("Работа прервана, ее можно продолжить с места остановки: файл " + request_.Folder +
-            FileNames.ResultsFileName);
+            file_names_.ResultsFileName);
       }
       Finish();
       outcome = stopped              ? RunOutcome::Stopped
                 : failed_            ? RunOutcome::Failed
-                : request_.CheckOnly ? Check.Outcome()
+                : request_.CheckOnly ? check_.Outcome()
                                      : RunOutcome::Complete;
     }
   } catch (...) {
@@ -258,33 +258,33 @@ bool TScraper::SetUp(std::string& failure) {
   }
   try {
     environment_.Pacing->LastRequestTick.store(0);
-    Lists = std::make_shared<WorkerLists>();
+    lists_ = std::make_shared<WorkerLists>();
     ShowBusyState(true);
     // Only entries that name a proxy: a blank or broken line must never turn into a request
     // from the operator's own address.
     UsableProxies proxies = SelectUsableProxies(LoadProxyList(request_.Folder + "proxy.txt"));
-    Proxies = std::make_shared<const ProxyList>(std::move(proxies.Entries));
-    ProxyRecordsAtStart = environment_.Rotation->Health.Records();
+    proxies_ = std::make_shared<const ProxyList>(std::move(proxies.Entries));
+    proxy_records_at_start_ = environment_.Rotation->Health.Records();
     auto services = std::make_shared<WorkerServices>();
     services->Clock = environment_.Clock;
     services->Events = channel_;
     services->Pacing = environment_.Pacing;
     services->RequestMutex = RequestMutex;
-    services->Proxies = Proxies;
+    services->Proxies = proxies_;
     services->Rotation = environment_.Rotation;
     services->Fetch = environment_.Fetch;
-    services->Hold = Hold;
-    Services = std::move(services);
-    SkippedProxyLines = std::move(proxies.SkippedLines);
+    services->Hold = hold_;
+    services_ = std::move(services);
+    skipped_proxy_lines_ = std::move(proxies.SkippedLines);
     Log("Начинаем работу...");
     OpenResultsFile();
     return true;
   } catch (...) {
     failure = CurrentErrorMessage();
     // What was opened is closed; the failure to report is the one that stopped the set-up.
-    if (Recorder) {
+    if (recorder_) {
       try {
-        Recorder->Close(nullptr);
+        recorder_->Close(nullptr);
       } catch (...) {
       }
     }
@@ -305,7 +305,7 @@ bool TScraper::SetUp(std::string& failure) {
 void TScraper::OpenResultsFile() {
   if (request_.CheckOnly) {
     Log("Проверяем, распознает ли программа страницы сайта; файлы результатов не создаются");
-    Recorder =
+    recorder_ =
         std::make_unique<RunRecorder>(std::make_unique<DiscardingSink>(), environment_.Clock);
     return;
   }
@@ -315,32 +315,32 @@ void TScraper::OpenResultsFile() {
   }
   const std::uint32_t n = environment_.Clock->TickCount();
   const std::uint32_t m = environment_.Clock->TickCount();
-  FileNames = output::FreeRunFileNames(request_.Folder, n, m);
-  const std::string path = request_.Folder + FileNames.ResultsFileName;
+  file_names_ = output::FreeRunFileNames(request_.Folder, n, m);
+  const std::string path = request_.Folder + file_names_.ResultsFileName;
   Log("Данные будут записываться в файл " + path);
   ResultsWriter = std::make_unique<output::ResultsWriter>(platform::CreateResultsSink(path));
   ResultsWriter->WriteLine(analysis::HeaderLine());
-  const std::string journal = output::JournalFileNameOf(FileNames.ResultsFileName);
-  Recorder = std::make_unique<RunRecorder>(platform::CreateResultsSink(request_.Folder + journal),
-                                           environment_.Clock);
+  const std::string journal = output::JournalFileNameOf(file_names_.ResultsFileName);
+  recorder_ = std::make_unique<RunRecorder>(platform::CreateResultsSink(request_.Folder + journal),
+                                            environment_.Clock);
   OpenRunLog();
 }
 
 void TScraper::OpenRunLog() {
   channel_->AttachLog(std::make_unique<output::RunLogWriter>(
-      platform::CreateResultsSink(request_.Folder + FileNames.LogFileName)));
-  Recorder->SyncAlso([channel = channel_] { channel->SyncLog(); });
+      platform::CreateResultsSink(request_.Folder + file_names_.LogFileName)));
+  recorder_->SyncAlso([channel = channel_] { channel->SyncLog(); });
 }
 
 void TScraper::OpenContinuedRun() {
   // Both files are read and checked before anything is written to either.
   RunToContinue run = LoadRunToContinue(request_.Folder, *request_.ContinueResultsFile);
   const std::uint32_t m = environment_.Clock->TickCount();
-  FileNames = output::FreeRunFileNames(request_.Folder, m, m);
-  FileNames.ResultsFileName = run.ResultsFileName;
-  FileNames.WorkbookFileName =
+  file_names_ = output::FreeRunFileNames(request_.Folder, m, m);
+  file_names_.ResultsFileName = run.ResultsFileName;
+  file_names_.WorkbookFileName =
       run.ResultsFileName.substr(0, run.ResultsFileName.size() - 4) + ".xlsx";
-  const std::string path = request_.Folder + FileNames.ResultsFileName;
+  const std::string path = request_.Folder + file_names_.ResultsFileName;
   Log("Продолжаем прерванную работу, данные дописываются в файл " + path);
   const bool needs_header = run.Results.NeedsHeader;
   ResultsWriter =
@@ -351,14 +351,14 @@ void TScraper::OpenContinuedRun() {
   if (needs_header) {
     ResultsWriter->WriteLine(analysis::HeaderLine());
   }
-  const std::string journal = output::JournalFileNameOf(FileNames.ResultsFileName);
-  Recorder = std::make_unique<RunRecorder>(
+  const std::string journal = output::JournalFileNameOf(file_names_.ResultsFileName);
+  recorder_ = std::make_unique<RunRecorder>(
       platform::OpenSinkForAppend(request_.Folder + journal, run.Journal.WholeSize),
       environment_.Clock);
   const RunRecorder::Restored restored =
-      Recorder->Restore(std::move(run), request_, WorkQueue, VisitedList, CategoryByUrl);
+      recorder_->Restore(std::move(run), request_, WorkQueue, VisitedList, CategoryByUrl);
   ProgressBarPosition = restored.Finished;
-  RowsWritten = restored.Rows;
+  rows_written_ = restored.Rows;
   OpenRunLog();
 }
 
@@ -395,7 +395,7 @@ void TScraper::BuildJobList() {
   }
   ProgressBarPosition = 0;
   ProgressBarMax = static_cast<int>(VisitedList.Count());
-  Recorder->Begin(request_, WorkQueue);
+  recorder_->Begin(request_, WorkQueue);
 }
 
 bool TScraper::RunIteration() {
@@ -403,9 +403,9 @@ bool TScraper::RunIteration() {
   HarvestStep();
   const bool complete = RunComplete();
   if (complete) {
-    Recorder->RunComplete();
+    recorder_->RunComplete();
   }
-  Recorder->SyncIfDue(ResultsWriter.get());
+  recorder_->SyncIfDue(ResultsWriter.get());
   environment_.Clock->SleepMs(TickMs(environment_.LoopSleep));
   return complete;
 }
@@ -413,8 +413,8 @@ bool TScraper::RunIteration() {
 void TScraper::StartStep() {
   std::size_t running = 0;
   {
-    std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
-    running = Lists->RunningList.size();
+    std::lock_guard<std::mutex> guard(lists_->WorkerListsLock);
+    running = lists_->RunningList.size();
   }
   if (static_cast<long long>(running) >= ThreadsLimit || WorkQueue.empty()) {
     return;
@@ -426,32 +426,32 @@ void TScraper::StartStep() {
   }
 
   const bool use_proxy = use_proxy_setting_.load();
-  if (use_proxy && Proxies->empty()) {
+  if (use_proxy && proxies_->empty()) {
     // The box was ticked during a run that has no usable proxy: sending directly would be
     // exactly what the operator asked not to do, so the run waits until he decides.
     WorkQueue.push_front(std::move(address));
-    if (!NoProxyReported) {
-      NoProxyReported = true;
+    if (!no_proxy_reported_) {
+      no_proxy_reported_ = true;
       Log("Прокси включены, но годных прокси в proxy.txt при старте не было: запросы не "
           "отправляются. Снимите галочку «Использовать прокси из файла proxy.txt» или "
           "остановите работу и исправьте proxy.txt");
     }
     return;
   }
-  NoProxyReported = false;
-  if (use_proxy && !SkippedProxyLines.empty()) {
+  no_proxy_reported_ = false;
+  if (use_proxy && !skipped_proxy_lines_.empty()) {
     // Once, when proxies are first used; without the box they do not matter.
-    Log(SkippedProxyLinesText(SkippedProxyLines));
-    SkippedProxyLines.clear();
+    Log(SkippedProxyLinesText(skipped_proxy_lines_));
+    skipped_proxy_lines_.clear();
   }
 
-  auto worker = std::make_unique<TScrapingThread>(Services);
-  worker->Lists = Lists;
+  auto worker = std::make_unique<TScrapingThread>(services_);
+  worker->Lists = lists_;
   worker->url = std::move(address);
   worker->UseProxy = use_proxy;
   if (use_proxy) {
     if (auto turn =
-            NextUsableProxy(*Proxies, *environment_.Rotation, environment_.Clock->TickCount())) {
+            NextUsableProxy(*proxies_, *environment_.Rotation, environment_.Clock->TickCount())) {
       worker->proxy = std::move(turn->Entry);
     }
   }
@@ -461,11 +461,11 @@ void TScraper::StartStep() {
   // cannot start: a worker that never runs would never hand itself over and the run would
   // never end.
   TScrapingThread* started = worker.get();
-  Recorder->WorkerStarted(started, started->url);
-  Workers.emplace(started, std::move(worker));
+  recorder_->WorkerStarted(started, started->url);
+  workers_.emplace(started, std::move(worker));
   {
-    std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
-    Lists->RunningList.push_back(started);
+    std::lock_guard<std::mutex> guard(lists_->WorkerListsLock);
+    lists_->RunningList.push_back(started);
   }
   try {
     if (environment_.BeforeWorkerStart) {
@@ -474,11 +474,11 @@ void TScraper::StartStep() {
     started->Start();
   } catch (...) {
     {
-      std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
-      auto& running_list = Lists->RunningList;
+      std::lock_guard<std::mutex> guard(lists_->WorkerListsLock);
+      auto& running_list = lists_->RunningList;
       running_list.erase(std::find(running_list.begin(), running_list.end(), started));
     }
-    Workers.erase(started);
+    workers_.erase(started);
     throw;
   }
   environment_.Clock->SleepMs(TickMs(environment_.LoopSleep));
@@ -488,12 +488,12 @@ void TScraper::StartStep() {
 void TScraper::HarvestStep() {
   TScrapingThread* worker = nullptr;
   {
-    std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
-    if (Lists->FinishedList.empty()) {
+    std::lock_guard<std::mutex> guard(lists_->WorkerListsLock);
+    if (lists_->FinishedList.empty()) {
       return;
     }
     // Only this thread removes entries, so the front stays the same until the removal below.
-    worker = Lists->FinishedList.front();
+    worker = lists_->FinishedList.front();
   }
   ++ProgressBarPosition;
   UpdateProgress();
@@ -509,13 +509,13 @@ void TScraper::HarvestStep() {
   }
   const bool fetched = worker->result == FetchOutcome::Fetched;
   // Destruction waits for the worker's thread, so the lock must not be held here.
-  Workers.erase(worker);
+  workers_.erase(worker);
   {
-    std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
-    Lists->FinishedList.pop_front();
+    std::lock_guard<std::mutex> guard(lists_->WorkerListsLock);
+    lists_->FinishedList.pop_front();
   }
   // Once the page is off the lists: a refused journal write must not harvest it twice.
-  Recorder->PageFinished(worker, fetched, CategoryByUrl);
+  recorder_->PageFinished(worker, fetched, CategoryByUrl);
 }
 
 void TScraper::ReadPage(const TScrapingThread& worker) {
@@ -528,11 +528,11 @@ void TScraper::ReadPage(const TScrapingThread& worker) {
   const analysis::PageReading reading =
       analysis::AnalyzePage(worker.html, worker.url, CategoryByUrl, *this);
   if (request_.CheckOnly) {
-    Log(Check.PageRead(worker.url, reading));
+    Log(check_.PageRead(worker.url, reading));
     QueueCheckedOrganizations();
     return;
   }
-  if (auto alarm = Recognition.Count(reading.Recognised, queued_as_organization, worker.url)) {
+  if (auto alarm = recognition_.Count(reading.Recognised, queued_as_organization, worker.url)) {
     HoldForUnrecognisedPages(*alarm);
   }
 }
@@ -540,37 +540,37 @@ void TScraper::ReadPage(const TScrapingThread& worker) {
 void TScraper::HoldForUnrecognisedPages(const std::string& text) {
   Log(text);
   channel_->PagesUnrecognised(text);
-  // Workers still in the middle of a page send nothing more; a stop reaches them through their
+  // workers_ still in the middle of a page send nothing more; a stop reaches them through their
   // own flags, so only a resume lifts this.
-  Hold->Set(true);
+  hold_->Set(true);
   // The pause every other hold uses: the pool loop makes the journal durable and waits, and the
   // operator's "пауза" goes on, "стоп" ends it.
   SetPaused(true);
 }
 
 void TScraper::QueueCheckedOrganizations() {
-  for (std::string& address : CheckCandidates) {
-    if (CheckQueued >= kCheckedOrganizations) {
+  for (std::string& address : check_candidates_) {
+    if (check_queued_ >= kCheckedOrganizations) {
       break;
     }
     if (CategoryByUrl.Contains(address)) {
       WorkQueue.push_back(std::move(address));
-      ++CheckQueued;
+      ++check_queued_;
       ++ProgressBarMax;
     }
   }
-  CheckCandidates.clear();
+  check_candidates_.clear();
 }
 
 bool TScraper::RunComplete() {
   // Both lists under one holding, so a worker in the middle of its hand-off is never missed.
-  std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
-  return Lists->RunningList.empty() && Lists->FinishedList.empty() && WorkQueue.empty();
+  std::lock_guard<std::mutex> guard(lists_->WorkerListsLock);
+  return lists_->RunningList.empty() && lists_->FinishedList.empty() && WorkQueue.empty();
 }
 
 void TScraper::StopRunningWorkers() {
-  std::lock_guard<std::mutex> guard(Lists->WorkerListsLock);
-  for (TScrapingThread* worker : Lists->RunningList) {
+  std::lock_guard<std::mutex> guard(lists_->WorkerListsLock);
+  for (TScrapingThread* worker : lists_->RunningList) {
     worker->Stop();
   }
 }
@@ -614,8 +614,8 @@ void TScraper::Finish() {
 
 void TScraper::CloseResultsFile() {
   std::unique_ptr<output::ResultsWriter> writer = std::move(ResultsWriter);
-  if (Recorder) {
-    Recorder->Close(writer.get());
+  if (recorder_) {
+    recorder_->Close(writer.get());
   }
   if (writer) {
     writer->Close();
@@ -626,9 +626,9 @@ void TScraper::ExportWorkbook() {
   Log("Запускаем формирование файла Excel...");
   try {
     const std::string& folder = request_.Folder;
-    const std::string workbook_path = folder + FileNames.WorkbookFileName;
+    const std::string workbook_path = folder + file_names_.WorkbookFileName;
     const long long rows =
-        output::ConvertResultsToWorkbook(folder + FileNames.ResultsFileName, workbook_path);
+        output::ConvertResultsToWorkbook(folder + file_names_.ResultsFileName, workbook_path);
     Log("Файл сформирован, в нем " + std::to_string(rows) + " строк");
     Log("Открываем файл с результатами " + workbook_path);
     try {
@@ -640,7 +640,7 @@ void TScraper::ExportWorkbook() {
     } catch (...) {
       // Whether the desktop managed to open it is not our concern; the log is still saved.
     }
-    const std::string log_path = folder + FileNames.LogFileName;
+    const std::string log_path = folder + file_names_.LogFileName;
     Log("Работа завершена, лог записан в " + log_path);
     // After the line above, so it is the file's last line.
     channel_->CloseLog();
@@ -652,7 +652,7 @@ void TScraper::ExportWorkbook() {
 
 void TScraper::ReleaseWorkers() {
   // Destroying a worker stops it and waits for its thread; none of them waits for this one.
-  Workers.clear();
+  workers_.clear();
 }
 
 bool TScraper::EnqueuePage(const std::string& url) {
@@ -660,11 +660,11 @@ bool TScraper::EnqueuePage(const std::string& url) {
     return false;
   }
   if (request_.CheckOnly) {
-    CheckCandidates.push_back(url);
+    check_candidates_.push_back(url);
     return true;
   }
   WorkQueue.push_back(url);
-  Recorder->Queued(url);
+  recorder_->Queued(url);
   ++ProgressBarMax;
   return true;
 }
@@ -673,11 +673,11 @@ void TScraper::AppendRow(const std::string& row) {
   if (request_.CheckOnly) {
     return;
   }
-  if (Recorder->RowWrittenBefore(row)) {
+  if (recorder_->RowWrittenBefore(row)) {
     return;  // a continued run's page whose row made it to the file before the interruption
   }
   ResultsWriter->WriteLine(row);
-  ++RowsWritten;
+  ++rows_written_;
 }
 
 void TScraper::Log(const std::string& text) {
@@ -696,7 +696,7 @@ void TScraper::ShowBusyState(bool busy) {
 }
 
 void TScraper::UpdateProgress() {
-  channel_->Progress(RunProgress{ProgressBarPosition, ProgressBarMax, RowsWritten});
+  channel_->Progress(RunProgress{ProgressBarPosition, ProgressBarMax, rows_written_});
 }
 
 void TScraper::ReadLimits() {
@@ -706,11 +706,11 @@ void TScraper::ReadLimits() {
 
 void TScraper::ReportRunComplete() {
   if (request_.CheckOnly) {
-    Log(Check.Verdict());
+    Log(check_.Verdict());
     return;
   }
-  if (Proxies) {
-    if (auto summary = ProxyHealthSummaryText(*Proxies, ProxyRecordsAtStart,
+  if (proxies_) {
+    if (auto summary = ProxyHealthSummaryText(*proxies_, proxy_records_at_start_,
                                               environment_.Rotation->Health.Records(),
                                               environment_.Clock->TickCount())) {
       Log(*summary);
@@ -726,7 +726,7 @@ void TScraper::ReportFieldCoverage() {
   }
   output::FieldCoverage coverage;
   try {
-    coverage = output::MeasureFieldCoverage(request_.Folder + FileNames.ResultsFileName);
+    coverage = output::MeasureFieldCoverage(request_.Folder + file_names_.ResultsFileName);
   } catch (...) {
     Log("Не удалось подсчитать заполненность строк: " + CurrentErrorMessage());
     return;
@@ -734,7 +734,7 @@ void TScraper::ReportFieldCoverage() {
   Log(output::FieldCoverageText(coverage));
   // The folder's last completed run before this one, measured from its own results file.
   try {
-    if (const auto previous = LastCompletedRun(request_.Folder, FileNames.ResultsFileName)) {
+    if (const auto previous = LastCompletedRun(request_.Folder, file_names_.ResultsFileName)) {
       const output::StoredCoverage earlier{
           *previous, output::MeasureFieldCoverage(request_.Folder + *previous)};
       for (const std::string& warning : output::CoverageDropWarnings(earlier, coverage)) {

@@ -170,34 +170,34 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   int RequestIntervalSec = 0;
   int ProgressBarPosition = 0;
   int ProgressBarMax = 0;
-  long long RowsWritten = 0;
+  long long rows_written_ = 0;
   bool failed_ = false;  // an error was reported: the run ends as failed
 
   // Shared with the workers of this run, and kept alive by them after it.
   std::shared_ptr<const platform::NamedLock> RequestMutex;
-  std::shared_ptr<WorkerLists> Lists;
-  std::shared_ptr<const ProxyList> Proxies;
-  std::map<std::string, ProxyRecord> ProxyRecordsAtStart;  // for the run's proxy summary
-  std::shared_ptr<const WorkerServices> Services;
+  std::shared_ptr<WorkerLists> lists_;
+  std::shared_ptr<const ProxyList> proxies_;
+  std::map<std::string, ProxyRecord> proxy_records_at_start_;  // for the run's proxy summary
+  std::shared_ptr<const WorkerServices> services_;
   // Held while the run waits for the operator after its pages stopped being recognised.
-  const std::shared_ptr<RunHold> Hold = std::make_shared<RunHold>();
+  const std::shared_ptr<RunHold> hold_ = std::make_shared<RunHold>();
 
   std::deque<std::string> WorkQueue;
   engine::VisitedList VisitedList;
   analysis::CategoryByUrl CategoryByUrl;
-  output::RunFileNames FileNames;
-  bool NoProxyReported = false;                // the "box ticked, no proxy" line is in the log
-  std::vector<std::size_t> SkippedProxyLines;  // of proxy.txt, until the log has them
+  output::RunFileNames file_names_;
+  bool no_proxy_reported_ = false;                // the "box ticked, no proxy" line is in the log
+  std::vector<std::size_t> skipped_proxy_lines_;  // of proxy.txt, until the log has them
   std::unique_ptr<output::ResultsWriter> ResultsWriter;
   // The run journal; a continued run has its queue rebuilt from it by OpenContinuedRun.
-  std::unique_ptr<RunRecorder> Recorder;
-  RecognitionWatch Recognition;
+  std::unique_ptr<RunRecorder> recorder_;
+  RecognitionWatch recognition_;
   // A check's report and the addresses its listing page offered, until its pages are chosen.
-  SiteCheck Check;
-  std::vector<std::string> CheckCandidates;
-  int CheckQueued = 0;
+  SiteCheck check_;
+  std::vector<std::string> check_candidates_;
+  int check_queued_ = 0;
   // Every worker not yet destroyed, from creation on; RunningList and FinishedList only point.
-  std::unordered_map<TScrapingThread*, std::unique_ptr<TScrapingThread>> Workers;
+  std::unordered_map<TScrapingThread*, std::unique_ptr<TScrapingThread>> workers_;
 
   std::atomic<bool> started_{false};
   std::atomic<bool> stop_{false};
