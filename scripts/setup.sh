@@ -11,7 +11,7 @@ source scripts/lib.sh
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libcurl4-openssl-dev libssl-dev zlib1g-dev
-  nlohmann-json3-dev libxlsxwriter-dev
+  nlohmann-json3-dev libxlsxwriter-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   tinyproxy python3 python3-openpyxl xdg-utils fonts-dejavu-core
   clang-14 libfuzzer-14-dev libclang-rt-14-dev

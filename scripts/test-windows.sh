@@ -76,7 +76,7 @@ fi
 # Runs, each a program and a gtest filter: the cases of the shared tests that state the Linux
 # build's own behaviour, where Windows differs on purpose, are left out ("cases" in the list).
 runs=()
-for folder in windows analysis config output engine; do
+for folder in windows analysis config output engine base; do
   cases=$(left_out_names cases "$folder" | paste -sd:)
   runs+=("mirava_${folder}_tests|${cases:+-}${cases:-*}")
 done

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libraries the Windows (x86-64, mingw-w64) build links, from Debian only: the cross
-# compilers and wine come as binary packages, OpenSSL, curl, libxlsxwriter and qtbase as Debian
-# source packages fetched through a private sources list (the machine's own apt configuration is
-# left alone), GoogleTest from /usr/src/googletest.
+# compilers and wine come as binary packages, OpenSSL, curl, libxlsxwriter, SQLite and qtbase as
+# Debian source packages fetched through a private sources list (the machine's own apt
+# configuration is left alone), GoogleTest from /usr/src/googletest.
 #
 # Each part is installed into its own folder under the cache, named after a key made of the part's
 # build steps (this script's text of them), the source package version and the compiler version,
@@ -39,7 +39,7 @@ mkdir -p "$root" "$cache/sources" "$cache/logs"
 packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev
   wine wine64 qt6-base-dev-tools qt6-base-dev dpkg-dev cmake ninja-build make perl xz-utils
-  googletest nlohmann-json3-dev zip python3
+  googletest nlohmann-json3-dev zip python3 gcc tcl
 )
 
 # The mingw compilers come in two thread models; std::thread needs the posix one.
@@ -224,6 +224,19 @@ build_xlsxwriter() {
   cmake --install build
 }
 
+build_sqlite() {
+  local version=$1 prefix=$2
+  unpack_source sqlite3 "$version" src
+  # Debian's source is SQLite's own tree: its single-file form (sqlite3.c) is generated natively
+  # (lemon, tclsh), then compiled with the cross compiler into a static library.
+  mkdir amalgamation
+  (cd amalgamation && ../src/configure --disable-tcl --disable-readline && make sqlite3.c)
+  "$host-gcc-posix" -O2 -DSQLITE_OMIT_LOAD_EXTENSION -c amalgamation/sqlite3.c -o sqlite3.o
+  mkdir -p "$prefix/include" "$prefix/lib"
+  "$host-ar" rcs "$prefix/lib/libsqlite3.a" sqlite3.o
+  cp amalgamation/sqlite3.h amalgamation/sqlite3ext.h "$prefix/include/"
+}
+
 build_gtest() {
   local prefix=$2
   # shellcheck disable=SC2046
@@ -283,6 +296,7 @@ refresh_source_index
 openssl_version=$(source_version openssl)
 curl_version=$(source_version curl)
 xlsxwriter_version=$(source_version libxlsxwriter)
+sqlite_version=$(source_version sqlite3)
 qt_version=$(source_version qt6-base)
 gtest_version=$(dpkg-query -W -f='${Version}' googletest)
 headers_version=$(dpkg-query -W -f='${Version}' nlohmann-json3-dev)
@@ -302,6 +316,8 @@ prefixes+=("$part_prefix")
 part curl "$curl_version" "$openssl_prefix"
 prefixes+=("$part_prefix")
 part xlsxwriter "$xlsxwriter_version" "$openssl_prefix"
+prefixes+=("$part_prefix")
+part sqlite "$sqlite_version"
 prefixes+=("$part_prefix")
 part gtest "$gtest_version"
 prefixes+=("$part_prefix")
