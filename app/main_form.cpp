@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -25,6 +26,7 @@
 #include "config/selection.h"
 #include "config/settings.h"
 #include "config/text_file.h"
+#include "engine/base_export.h"
 #include "engine/log_line.h"
 #include "engine/proxy_list.h"
 #include "platform/file_access.h"
@@ -41,6 +43,8 @@ constexpr int kProgressBarHeight = 17;
 constexpr int kListItemHeight = 13;
 constexpr int kProxyInterval = 0;
 constexpr int kDirectInterval = 10;
+// Ten years: any more is "never", which is 0.
+constexpr int kMaxRefreshDays = 3650;
 constexpr int kLogPaneLines = 10000;
 // What the operator does when the run held because the site's pages stopped being recognised.
 constexpr const char* kPagesUnrecognisedAdvice =
@@ -209,6 +213,9 @@ TMainForm::TMainForm(MainFormEnvironment environment, QWidget* parent)
 TMainForm::~TMainForm() {
   // Whatever a run still announces is dropped from now on.
   run_events_->Shutdown();
+  if (export_thread_.joinable()) {
+    export_thread_.join();
+  }
 }
 
 void TMainForm::CreateControls() {
@@ -273,6 +280,26 @@ void TMainForm::CreateControls() {
   ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
   ProgressBar->setTextVisible(false);
 
+  OnlyNewCheckBox = new QCheckBox(QStringLiteral("только новые организации"), this);
+  OnlyNewCheckBox->setObjectName(QStringLiteral("OnlyNewCheckBox"));
+  OnlyNewCheckBox->setToolTip(
+      QStringLiteral("Не загружать страницы организаций, которые уже есть в базе организаций "
+                     "папки (organizations.db): в результаты попадут только новые. Страницы "
+                     "списков читаются как всегда."));
+  Label7 = MakeLabel(this, "Label7", QStringLiteral("обновлять известные через, дн.:"), false);
+  RefreshDaysEdit = new QSpinBox(this);
+  RefreshDaysEdit->setObjectName(QStringLiteral("RefreshDaysEdit"));
+  RefreshDaysEdit->setRange(0, kMaxRefreshDays);
+  RefreshDaysEdit->setValue(0);
+  RefreshDaysEdit->setToolTip(
+      QStringLiteral("С «только новые организации»: известную организацию, которая не "
+                     "встречалась дольше этого числа дней, загрузить снова и обновить в базе "
+                     "(строки в результатах она не получает). 0 — никогда."));
+  ExportBaseButton = MakeButton(this, "ExportBaseButton", QStringLiteral("выгрузить базу"));
+  ExportBaseButton->setToolTip(
+      QStringLiteral("Сохранить все организации базы папки в файл Excel: двенадцать столбцов "
+                     "и даты, когда организация найдена впервые и в последний раз."));
+
   Place(Label1, {8, 8, 158, 26}, kLeft | kTop);
   Place(Label3, {187, 8, 158, 26}, kLeft | kTop);
   Place(Label2, {559, 21, 28, 13}, kLeft | kTop);
@@ -289,6 +316,10 @@ void TMainForm::CreateControls() {
   Place(UseProxyCheckBox, {360, 710, 233, 17}, kLeft | kBottom);
   Place(Label6, {763, 680, 423, 39}, kLeft | kBottom);
   Place(CheckButton, {1192, 681, 90, 43}, kLeft | kBottom);
+  Place(OnlyNewCheckBox, {700, 17, 170, 17}, kLeft | kTop);
+  Place(Label7, {884, 19, 166, 13}, kLeft | kTop);
+  Place(RefreshDaysEdit, {1052, 15, 52, 21}, kLeft | kTop);
+  Place(ExportBaseButton, {1172, 12, 110, 25}, kLeft | kTop);
 
   QWidget::setTabOrder(StartButton, LogsMemo);
   QWidget::setTabOrder(LogsMemo, LimitEdit);
@@ -306,6 +337,7 @@ void TMainForm::CreateControls() {
   connect(PauseButton, &QPushButton::clicked, this, [this] { PauseButtonClick(); });
   connect(StopButton, &QPushButton::clicked, this, [this] { StopButtonClick(); });
   connect(CheckButton, &QPushButton::clicked, this, [this] { CheckButtonClick(); });
+  connect(ExportBaseButton, &QPushButton::clicked, this, [this] { ExportBaseButtonClick(); });
   connect(UseProxyCheckBox, &QCheckBox::clicked, this, [this] { UseProxyCheckBoxClick(); });
   // A run reads these where it used to read the controls; it is told of every change.
   connect(LimitEdit, &QSpinBox::valueChanged, this, [this](int threads) {
@@ -707,6 +739,8 @@ void TMainForm::LoadSettings() {
   if (stored.Interval) {
     IntervalSpinEdit->setValue(*stored.Interval);
   }
+  OnlyNewCheckBox->setChecked(stored.OnlyNew.value_or(false));
+  RefreshDaysEdit->setValue(stored.RefreshDays.value_or(0));
 }
 
 void TMainForm::RestoreSelection() {
@@ -732,6 +766,15 @@ QString TMainForm::SaveSettings() {
     WriteSetting(path, kUseProxyKey, UseProxyCheckBox->isChecked() ? 1 : 0);
     WriteSetting(path, kThreadsKey, LimitEdit->value());
     WriteSetting(path, kIntervalKey, IntervalSpinEdit->value());
+    // Written once the operator has set them to anything but their defaults, so a folder that
+    // never used them keeps its settings.ini as it was.
+    const StoredSettings stored = ReadSettings(path);
+    if (stored.OnlyNew || OnlyNewCheckBox->isChecked()) {
+      WriteSetting(path, kOnlyNewKey, OnlyNewCheckBox->isChecked() ? 1 : 0);
+    }
+    if (stored.RefreshDays || RefreshDaysEdit->value() != 0) {
+      WriteSetting(path, kRefreshDaysKey, RefreshDaysEdit->value());
+    }
   } catch (const platform::FileError& error) {
     return SaveFailure(error);
   }
@@ -779,6 +822,8 @@ engine::RunRequest TMainForm::MakeRunRequest() const {
   request.ThreadsLimit = LimitEdit->value();
   request.IntervalSec = IntervalSpinEdit->value();
   request.UseProxy = UseProxyCheckBox->isChecked();
+  request.OnlyNew = OnlyNewCheckBox->isChecked();
+  request.RefreshDays = RefreshDaysEdit->value();
   request.Folder = Folder();
   // Only the operator writes this key; the window never stores it.
   if (const auto limit = ReadSettings(Folder() + kSettingsFileName).UnrecognisedPagesLimit) {
@@ -805,6 +850,61 @@ void TMainForm::ProgressChanged(const engine::RunProgress& progress) {
   progress_view_->SetMaximum(progress.Maximum);
   progress_view_->SetPosition(progress.Position);
   progress_view_->SetHint(engine::ProgressHint(progress.Position, progress.Maximum));
+}
+
+void TMainForm::BaseUnavailable(const std::string& message) {
+  ShowMessage(MessageIcon::Warning, QStringLiteral("Внимание!"), QString::fromStdString(message));
+}
+
+void TMainForm::ExportBaseButtonClick() {
+  if (export_thread_.joinable()) {
+    return;  // the previous export is still being written
+  }
+  const std::string folder = Folder();
+  if (!platform::NameTaken(folder + std::string(base::kBaseFileName))) {
+    ShowMessage(MessageIcon::Warning, QStringLiteral("Внимание!"),
+                QStringLiteral("В папке программы еще нет базы организаций: она появляется после "
+                               "первой работы."));
+    return;
+  }
+  const QString caption = QStringLiteral("Выгрузить базу организаций");
+  const QString suggested = QString::fromStdString(folder + "organizations.xlsx");
+  const QString chosen = environment_.AskSavePath
+                             ? environment_.AskSavePath(caption, suggested)
+                             : QFileDialog::getSaveFileName(this, caption, suggested,
+                                                            QStringLiteral("Файлы Excel (*.xlsx)"));
+  if (chosen.isEmpty()) {
+    return;
+  }
+  const std::string target = chosen.toStdString();
+  ExportBaseButton->setEnabled(false);
+  AddLogLine(QStringLiteral("Выгружаем базу организаций в файл ") + chosen);
+  // A base of a million organizations takes seconds: the window stays free meanwhile.
+  export_thread_ = std::thread([this, folder, target] {
+    QString line;
+    bool done = false;
+    try {
+      const long long count = engine::ExportOrganizationBase(folder, target, std::nullopt);
+      line = QStringLiteral("База организаций выгружена в файл %1, организаций: %2")
+                 .arg(QString::fromStdString(target))
+                 .arg(count);
+      done = true;
+    } catch (const std::exception& error) {
+      line = QStringLiteral("Не удалось выгрузить базу организаций: ") +
+             QString::fromUtf8(error.what());
+    }
+    QMetaObject::invokeMethod(
+        this, [this, line, done] { ExportBaseFinished(line, done); }, Qt::QueuedConnection);
+  });
+}
+
+void TMainForm::ExportBaseFinished(const QString& line, bool done) {
+  export_thread_.join();
+  ExportBaseButton->setEnabled(true);
+  AddLogLine(line);
+  if (!done) {
+    ShowMessage(MessageIcon::Warning, QStringLiteral("Внимание!"), line);
+  }
 }
 
 void TMainForm::PagesUnrecognised(const std::string& message) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/qt_window_link.h"
@@ -48,6 +49,9 @@ struct MainFormEnvironment {
       Ask;
   // Ends the process at once, without unwinding; std::_Exit when empty.
   std::function<void(int code)> ExitProcess;
+  // Asks where to save a file, `suggested` first; empty when the operator declined. A file
+  // dialog when empty.
+  std::function<QString(const QString& caption, const QString& suggested)> AskSavePath;
 };
 
 class TMainForm : public QWidget, public engine::IRunEvents {
@@ -79,6 +83,12 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   QSpinBox* IntervalSpinEdit;
   QCheckBox* UseProxyCheckBox;
   QProgressBar* ProgressBar;
+  // The folder's organization base: a run that takes only organizations it does not know, how
+  // old a known one may be before it is fetched again, and the whole base as a workbook.
+  QCheckBox* OnlyNewCheckBox;
+  QLabel* Label7;
+  QSpinBox* RefreshDaysEdit;
+  QPushButton* ExportBaseButton;
 
   // The run started last; it frees itself when it has finished.
   std::weak_ptr<engine::TScraper> CurrentScraper;
@@ -93,6 +103,7 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   void StopButtonClick();
   void CheckButtonClick();
   void UseProxyCheckBoxClick();
+  void ExportBaseButtonClick();
   // True when the key was taken (Ctrl with the A key selects the whole log).
   bool LogsMemoKeyDown(const QKeyEvent& event);
   void FormClose();
@@ -119,6 +130,7 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   void LogLine(const std::string& line) override;
   void ProgressChanged(const engine::RunProgress& progress) override;
   void PagesUnrecognised(const std::string& message) override;
+  void BaseUnavailable(const std::string& message) override;
   void RunEnded(engine::RunOutcome outcome, const std::string& message) override;
 
   void AddLogLine(const QString& message);  // with the time stamp
@@ -151,6 +163,7 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   bool ReadyToStart();
   void StartRun(engine::RunRequest request);
   void EndProcess(int code);
+  void ExportBaseFinished(const QString& line, bool done);
   std::string Folder() const { return environment_.Folder; }
   std::string LogTimestamp() const;
 
@@ -165,6 +178,8 @@ class TMainForm : public QWidget, public engine::IRunEvents {
   bool ended_ = false;  // the process was told to end; nothing more is loaded or saved
   bool closed_ = false;
   bool close_after_run_ = false;  // the operator chose to stop the run and close the window
+  // Writes the base's workbook off the window thread; joined before the window goes.
+  std::thread export_thread_;
 };
 
 // Every name of the list's selected items, in list order, appended to `names`.

@@ -56,6 +56,11 @@ std::string InsertSql() {
          ", " + seen + ", " + seen + ", " + run + ", " + run + ")";
 }
 
+// The organization whose own address is ?1, else the one an address queued as ?1 led to last.
+constexpr const char* kKnownAs =
+    "coalesce((SELECT id FROM organizations WHERE identity = ?1), "
+    "(SELECT organization FROM aliases WHERE identity = ?1))";
+
 std::string UpdateSql() {
   return "UPDATE organizations SET " + ValueParameters(true) +
          ", last_seen = " + Parameter(kSeenParameter) + ", last_run = " + Parameter(kRunParameter) +
@@ -107,11 +112,17 @@ struct OrganizationBase::State {
   State(const std::string& path, const BaseOptions& options)
       : connection(path, options.BusyTimeout),
         find(SetUp(connection),
-             "SELECT first_seen, last_seen FROM organizations WHERE identity = ?1"),
-        find_values(connection,
-                    "SELECT id, " + ValueColumns() + " FROM organizations WHERE identity = ?1"),
+             std::string("SELECT first_seen, last_seen FROM organizations WHERE id = ") + kKnownAs),
+        find_values(connection, "SELECT id, identity, " + ValueColumns() +
+                                    " FROM organizations WHERE id = " + kKnownAs),
         insert(connection, InsertSql()),
         update(connection, UpdateSql()),
+        alias(connection,
+              "INSERT INTO aliases (identity, organization) VALUES (?1, ?2) "
+              "ON CONFLICT (identity) DO UPDATE SET organization = excluded.organization "
+              "WHERE organization <> excluded.organization"),
+        first_written(connection, "SELECT identity FROM organizations WHERE first_run = ?1"),
+        count(connection, "SELECT count(*) FROM organizations"),
         list(connection, "SELECT " + ValueColumns() +
                              ", first_seen, last_seen, first_run, last_run FROM organizations "
                              "WHERE first_seen >= ?1 ORDER BY first_seen, id"),
@@ -131,11 +142,18 @@ struct OrganizationBase::State {
              "SELECT results_file, log_file, workbook_file, selection, started, ended, row_count, "
              "new_count, known_count, refreshed_count, field_coverage FROM runs ORDER BY id") {}
 
+  // Records one row inside the caller's transaction.
+  RowOutcome Record(std::string_view results_file, std::string_view queued_address,
+                    const analysis::OrganizationRow& row, EpochSeconds seen_at);
+
   Connection connection;
   Statement find;
   Statement find_values;
   Statement insert;
   Statement update;
+  Statement alias;
+  Statement first_written;
+  Statement count;
   Statement list;
   Statement run_start;
   Statement run_end;
@@ -147,27 +165,26 @@ OrganizationBase::OrganizationBase(const std::string& path, const BaseOptions& o
 
 OrganizationBase::~OrganizationBase() = default;
 
-std::vector<RowOutcome> OrganizationBase::RecordRows(
-    std::string_view results_file, std::span<const analysis::OrganizationRow> rows,
-    EpochSeconds seen_at) {
-  std::vector<RowOutcome> outcomes;
-  outcomes.reserve(rows.size());
-  WriteTransaction transaction(state_->connection);
-  for (const analysis::OrganizationRow& row : rows) {
-    const std::string identity = OrganizationIdentity(row[analysis::kLinkColumn]);
-    std::optional<std::int64_t> id;
-    bool same_values = true;
-    {
-      Query find(state_->find_values);
-      find.Bind(1, identity);
-      if (find.Step()) {
-        id = find.Integer(0);
-        for (std::size_t column = 0; column < kColumnCount && same_values; ++column) {
-          same_values = find.Text(static_cast<int>(column) + 1) == row[column];
-        }
+RowOutcome OrganizationBase::State::Record(std::string_view results_file,
+                                           std::string_view queued_address,
+                                           const analysis::OrganizationRow& row,
+                                           EpochSeconds seen_at) {
+  std::optional<std::int64_t> id;
+  std::string identity = OrganizationIdentity(row[analysis::kLinkColumn]);
+  bool same_values = true;
+  {
+    Query known(find_values);
+    known.Bind(1, identity);
+    if (known.Step()) {
+      id = known.Integer(0);
+      identity = known.Text(1);  // not the link's when the link was a queued address of it
+      for (std::size_t column = 0; column < kColumnCount && same_values; ++column) {
+        same_values = known.Text(static_cast<int>(column) + 2) == row[column];
       }
     }
-    Query write(id ? state_->update : state_->insert);
+  }
+  {
+    Query write(id ? update : insert);
     if (id) {
       write.Bind(1, *id);
     } else {
@@ -178,9 +195,43 @@ std::vector<RowOutcome> OrganizationBase::RecordRows(
     }
     write.Bind(kSeenParameter, seen_at).Bind(kRunParameter, results_file);
     write.Step();
-    outcomes.push_back(!id           ? RowOutcome::New
-                       : same_values ? RowOutcome::Known
-                                     : RowOutcome::Changed);
+  }
+  const RowOutcome outcome = !id           ? RowOutcome::New
+                             : same_values ? RowOutcome::Known
+                                           : RowOutcome::Changed;
+  if (!id) {
+    id = sqlite3_last_insert_rowid(connection.Handle());
+  }
+  const std::string queued = OrganizationIdentity(queued_address);
+  if (!queued.empty() && queued != identity) {
+    Query write(alias);
+    write.Bind(1, queued).Bind(2, *id);
+    write.Step();
+  }
+  return outcome;
+}
+
+std::vector<RowOutcome> OrganizationBase::RecordRows(std::string_view results_file,
+                                                     std::span<const RecordedRow> rows,
+                                                     EpochSeconds seen_at) {
+  std::vector<RowOutcome> outcomes;
+  outcomes.reserve(rows.size());
+  WriteTransaction transaction(state_->connection);
+  for (const RecordedRow& recorded : rows) {
+    outcomes.push_back(state_->Record(results_file, recorded.QueuedAddress, recorded.Row, seen_at));
+  }
+  transaction.Commit();
+  return outcomes;
+}
+
+std::vector<RowOutcome> OrganizationBase::RecordRows(
+    std::string_view results_file, std::span<const analysis::OrganizationRow> rows,
+    EpochSeconds seen_at) {
+  std::vector<RowOutcome> outcomes;
+  outcomes.reserve(rows.size());
+  WriteTransaction transaction(state_->connection);
+  for (const analysis::OrganizationRow& row : rows) {
+    outcomes.push_back(state_->Record(results_file, row[analysis::kLinkColumn], row, seen_at));
   }
   transaction.Commit();
   return outcomes;
@@ -193,6 +244,22 @@ std::optional<Sighting> OrganizationBase::Find(std::string_view url) {
     return std::nullopt;
   }
   return Sighting{find.Integer(0), find.Integer(1)};
+}
+
+std::unordered_set<std::string> OrganizationBase::FirstWrittenBy(std::string_view results_file) {
+  std::unordered_set<std::string> identities;
+  Query read(state_->first_written);
+  read.Bind(1, results_file);
+  while (read.Step()) {
+    identities.insert(read.Text(0));
+  }
+  return identities;
+}
+
+std::int64_t OrganizationBase::OrganizationCount() {
+  Query read(state_->count);
+  read.Step();
+  return read.Integer(0);
 }
 
 void OrganizationBase::RecordRunStart(const RunStart& start) {

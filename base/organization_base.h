@@ -1,9 +1,9 @@
 #pragma once
 // The organization base of an output folder: every organization its runs have written, with its
-// values as last seen, when and by which run it was first and last written, and the runs
-// themselves, so a repeat run can tell new organizations from known ones. An SQLite file
-// (organizations.db) that two copies of the program may use at once. One object is used by one
-// thread at a time; every failure is a BaseError.
+// values as last seen, when and by which run it was first and last written, the addresses its
+// page was reached from, and the runs themselves, so a repeat run can tell new organizations from
+// known ones. An SQLite file (organizations.db) that two copies of the program may use at once.
+// One object is used by one thread at a time; every failure is a BaseError.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "analysis/organization_row.h"
@@ -32,6 +33,13 @@ struct BaseOptions {
 struct Sighting {
   EpochSeconds FirstSeen = 0;
   EpochSeconds LastSeen = 0;
+};
+
+// A row with the address its page was queued under, which the site's redirect or the fetch may
+// have changed into the row's link. Empty: not known.
+struct RecordedRow {
+  std::string QueuedAddress;
+  analysis::OrganizationRow Row;
 };
 
 enum class RowOutcome : std::uint8_t {
@@ -92,17 +100,32 @@ class OrganizationBase {
   OrganizationBase(const OrganizationBase&) = delete;
   OrganizationBase& operator=(const OrganizationBase&) = delete;
 
-  // Records a batch of one run's rows, all or none. A new organization gets `seen_at` and
+  // Records a batch of one run's rows, all or none. A row belongs to the organization known
+  // under its link (as its own address or as one it was queued under); otherwise it is a new
+  // organization whose identity is its link. A new organization gets `seen_at` and
   // `results_file` as its first and last sighting; a known one gets the row's values and
-  // `seen_at` and `results_file` as its last, its first kept. One outcome per row, in order (a
-  // second row of one organization in a batch finds it known).
+  // `seen_at` and `results_file` as its last, its first kept. A queued address other than the
+  // organization's own is kept as one it is known under, pointing at the organization that
+  // address led to last. One outcome per row, in order (a second row of one organization in a
+  // batch finds it known).
+  std::vector<RowOutcome> RecordRows(std::string_view results_file,
+                                     std::span<const RecordedRow> rows, EpochSeconds seen_at);
+  // The same for rows whose pages were queued under their own links, such as the rows of a
+  // results file read back.
   std::vector<RowOutcome> RecordRows(std::string_view results_file,
                                      std::span<const analysis::OrganizationRow> rows,
                                      EpochSeconds seen_at);
 
   // When the organization at `url` (letter case ignored) was first and last written; none if
-  // never.
+  // never. An organization's own address goes before an address another was queued under.
   std::optional<Sighting> Find(std::string_view url);
+
+  // The identities (case-folded links) of the organizations `results_file` was the first run to
+  // write.
+  std::unordered_set<std::string> FirstWrittenBy(std::string_view results_file);
+
+  // How many organizations the base holds.
+  std::int64_t OrganizationCount();
 
   // A run recorded again (continued) keeps its first start and takes the new names.
   void RecordRunStart(const RunStart& start);

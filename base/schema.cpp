@@ -39,6 +39,13 @@ CREATE TABLE organizations (
   last_run TEXT NOT NULL
 );
 CREATE INDEX organizations_by_first_seen ON organizations (first_seen);
+CREATE INDEX organizations_by_first_run ON organizations (first_run);
+-- Addresses other than its own that an organization's page was queued under, case-folded: the
+-- site redirected it, or the fetch took another address after a 404.
+CREATE TABLE aliases (
+  identity TEXT PRIMARY KEY,
+  organization INTEGER NOT NULL
+) WITHOUT ROWID;
 CREATE TABLE runs (
   id INTEGER PRIMARY KEY,
   results_file TEXT NOT NULL UNIQUE,

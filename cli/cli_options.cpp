@@ -24,6 +24,20 @@ std::optional<int> ParseWholeNumber(const std::string& text) {
   return value;
 }
 
+// YYYY-MM-DD with a month and day in range; whether the day exists is the calendar's to say.
+std::optional<CliOptions::Date> ParseDate(const std::string& text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') {
+    return std::nullopt;
+  }
+  const std::optional<int> year = ParseWholeNumber(text.substr(0, 4));
+  const std::optional<int> month = ParseWholeNumber(text.substr(5, 2));
+  const std::optional<int> day = ParseWholeNumber(text.substr(8, 2));
+  if (!year || !month || !day || *month < 1 || *month > 12 || *day < 1 || *day > 31) {
+    return std::nullopt;
+  }
+  return CliOptions::Date{*year, *month, *day};
+}
+
 // The items of one list file whose names were asked for, in list order; `missing` gets every
 // asked name that matches no item.
 std::vector<std::optional<std::string>> SelectedValues(const std::vector<config::ListItem>& items,
@@ -134,8 +148,13 @@ std::variant<CliOptions, UsageError> ParseArguments(const std::vector<std::strin
       error = flag(options.Continue);
     } else if (name == "--check") {
       error = flag(options.Check);
+    } else if (name == "--only-new") {
+      bool given = false;
+      error = flag(given);
+      options.OnlyNew = true;
     } else if (name == "--city" || name == "--category" || name == "--threads" ||
-               name == "--interval" || name == "--folder") {
+               name == "--interval" || name == "--folder" || name == "--refresh-days" ||
+               name == "--export-base" || name == "--since") {
       const std::optional<std::string> text = value();
       if (!text) {
         return UsageError{"Параметру " + name + " нужно значение"};
@@ -146,6 +165,21 @@ std::variant<CliOptions, UsageError> ParseArguments(const std::vector<std::strin
         options.Categories.push_back(*text);
       } else if (name == "--folder") {
         options.Folder = *text;
+      } else if (name == "--export-base") {
+        options.ExportBase = *text;
+      } else if (name == "--since") {
+        options.Since = ParseDate(*text);
+        if (!options.Since) {
+          return UsageError{"Дата для --since пишется как ГГГГ-ММ-ДД, например 2026-12-01, а не «" +
+                            *text + "»"};
+        }
+      } else if (name == "--refresh-days") {
+        const std::optional<int> days = ParseWholeNumber(*text);
+        if (!days || *days < 0) {
+          return UsageError{"Число дней для --refresh-days должно быть целым не меньше 0, а не «" +
+                            *text + "»"};
+        }
+        options.RefreshDays = *days;
       } else if (name == "--threads") {
         const std::optional<int> threads = ParseWholeNumber(*text);
         if (!threads || *threads < kMinThreads || *threads > kMaxThreads) {
@@ -170,6 +204,24 @@ std::variant<CliOptions, UsageError> ParseArguments(const std::vector<std::strin
   }
   if (options.Help) {
     return options;
+  }
+  if (options.ExportBase) {
+    if (options.Continue || options.Check || !options.Cities.empty() || options.AllCities ||
+        !options.Categories.empty() || options.AllCategories || options.OnlyNew ||
+        options.RefreshDays) {
+      return UsageError{
+          "--export-base только выгружает базу организаций: города, рубрики и параметры "
+          "работы с ним не указываются"};
+    }
+    return options;
+  }
+  if (options.Since) {
+    return UsageError{"--since указывается только с --export-base"};
+  }
+  if (options.RefreshDays && !options.OnlyNew && !options.Continue) {
+    return UsageError{
+        "--refresh-days действует только вместе с --only-new: без него загружаются все "
+        "организации"};
   }
   if (options.Continue && options.Check) {
     return UsageError{
@@ -201,6 +253,7 @@ std::string HelpText() {
 Использование: mirava-cli (--city НАЗВАНИЕ ... | --all-cities)
                           (--category НАЗВАНИЕ ... | --all-categories) [параметры]
                mirava-cli --continue [параметры]
+               mirava-cli --export-base ФАЙЛ.xlsx [--since ГГГГ-ММ-ДД] [--folder ПАПКА]
 
   --city НАЗВАНИЕ      город из cities.txt; можно указать несколько раз
   --category НАЗВАНИЕ  рубрика из categories.txt; можно указать несколько раз
@@ -223,6 +276,14 @@ std::string HelpText() {
                        задания и до 5 страниц организаций из нее (с тем же интервалом и
                        прокси, что и работа), показать, что на каждой распознано, и
                        вынести вердикт; файлы результатов не создаются
+  --only-new           только новые организации: страницы организаций, которые уже есть
+                       в базе организаций папки, не загружаются и строк не получают
+                       (страницы списков читаются как всегда)
+  --refresh-days N     с --only-new: известные организации, не встречавшиеся дольше
+                       N дней, загружаются снова, чтобы обновить их в базе (0 — никогда)
+  --export-base ФАЙЛ   не собирать, а выгрузить базу организаций папки в файл Excel
+                       (двенадцать столбцов, дата первой и последней встречи)
+  --since ГГГГ-ММ-ДД   с --export-base: только организации, впервые найденные с этого дня
   --help               эта справка
 
 Задания составляются в порядке списков, как в окне программы. Строки лога идут в
@@ -230,6 +291,11 @@ std::string HelpText() {
 файл log<номер>.txt. Ctrl+C (SIGINT) или SIGTERM останавливают работу, как кнопка
 «стоп»; второй Ctrl+C завершает программу сразу. Прерванную работу можно продолжить
 с --continue.
+
+Каждая работа записывает свои строки в базу организаций папки, файл organizations.db
+рядом с результатами; второй лист файла Excel, «Новые», — организации, которых в базе
+еще не было. В конце работы в лог и в итог пишется, сколько организаций новых,
+известных, пропущенных и обновленных. Начать базу заново: переместить файл из папки.
 
 Если 20 страниц сайта подряд не распознаны (сайт изменил страницы или показывает
 проверку «я не робот»), работа останавливается, как по Ctrl+C, и ее можно продолжить
@@ -244,6 +310,7 @@ std::string HelpText() {
 Usage: mirava-cli (--city NAME ... | --all-cities)
                   (--category NAME ... | --all-categories) [options]
        mirava-cli --continue [options]
+       mirava-cli --export-base FILE.xlsx [--since YYYY-MM-DD] [--folder DIR]
 
   --city NAME          a city as named in cities.txt; may be repeated
   --category NAME      a category as named in categories.txt; may be repeated
@@ -265,12 +332,25 @@ Usage: mirava-cli (--city NAME ... | --all-cities)
                        page and up to 5 of its organization pages (paced and proxied as a
                        run), tell what was recognised on each and give a verdict; no
                        results file is written
+  --only-new           only new organizations: organization pages the folder's base already
+                       knows are not fetched and get no row (listing pages are read as
+                       always)
+  --refresh-days N     with --only-new: known organizations not seen for more than N days
+                       are fetched again to update them in the base (0: never)
+  --export-base FILE   instead of a run, write the folder's organization base into a
+                       workbook (the twelve columns, first and last seen)
+  --since YYYY-MM-DD   with --export-base: only organizations first seen on that day or later
   --help               this text
 
 Jobs are formed in list order, as the window does. Log lines go to standard output,
 progress to standard error; the log is also saved as log<number>.txt. Ctrl+C (SIGINT)
 or SIGTERM stops the run as the "стоп" button does; a second Ctrl+C ends at once. An
 interrupted run goes on with --continue.
+
+Every run records its rows in the folder's organization base, the file organizations.db
+beside the results; the workbook's second sheet, "Новые", holds the organizations the base
+did not know. At the end, the log and the summary count new, known, skipped and refreshed
+organizations. To start the base afresh, move the file out of the folder.
 
 When 20 pages of the site in a row are not recognised (the site changed its pages or shows
 an "are you a robot?" check), the run stops as on Ctrl+C and can be continued with
@@ -309,6 +389,8 @@ void ApplyRunSettings(const CliOptions& options, const std::string& folder,
       options.IntervalSec.value_or(use_proxy ? kProxyIntervalSec : kDirectIntervalSec);
   request.Folder = folder;
   request.CheckOnly = options.Check;
+  request.OnlyNew = options.OnlyNew.value_or(false);
+  request.RefreshDays = options.RefreshDays.value_or(0);
   // The window's settings file holds the operator's limit, if he set one.
   if (const auto limit =
           config::ReadSettings(folder + config::kSettingsFileName).UnrecognisedPagesLimit) {
@@ -377,12 +459,18 @@ void ApplyRecordedSettings(const CliOptions& options,
                                 ? base.IntervalSec
                                 : (request.UseProxy ? kProxyIntervalSec : kDirectIntervalSec);
   request.IntervalSec = options.IntervalSec.value_or(mode_interval);
+  request.OnlyNew = options.OnlyNew.value_or(base.OnlyNew);
+  request.RefreshDays = options.RefreshDays.value_or(base.RefreshDays);
 }
 
 std::string SettingsText(const engine::RunRequest& request) {
   return "потоков " + std::to_string(request.ThreadsLimit) + ", интервал " +
          std::to_string(request.IntervalSec) + " с, " +
-         (request.UseProxy ? "через прокси из proxy.txt" : "напрямую, без прокси");
+         (request.UseProxy ? "через прокси из proxy.txt" : "напрямую, без прокси") +
+         (request.OnlyNew ? ", только новые организации" : "") +
+         (request.OnlyNew && request.RefreshDays > 0
+              ? ", известные старше " + std::to_string(request.RefreshDays) + " дн. обновляются"
+              : "");
 }
 
 }  // namespace

@@ -44,6 +44,21 @@ struct CliOptions {
   bool Continue = false;
   // Check that the site's pages are recognised instead of a run: the first job only.
   bool Check = false;
+  // --only-new: organizations the folder's base knows are not fetched. Nothing: every
+  // organization for a new run, the recorded choice for a continued one.
+  std::optional<bool> OnlyNew;
+  // --refresh-days N: with --only-new, known organizations last seen more than N days ago are
+  // fetched again to update the base. Nothing: 0 for a new run, as recorded for a continued one.
+  std::optional<int> RefreshDays;
+  // --export-base FILE: instead of a run, the folder's organization base into this workbook.
+  std::optional<std::string> ExportBase;
+  // --since YYYY-MM-DD with --export-base: only organizations first seen on or after that day.
+  struct Date {
+    int Year = 0;
+    int Month = 0;
+    int Day = 0;
+  };
+  std::optional<Date> Since;
 };
 
 // A message for the operator, in Russian.

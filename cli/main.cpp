@@ -12,6 +12,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/console_events.h"
+#include "engine/base_export.h"
 #include "engine/http_client.h"
 #include "engine/proxy_list.h"
 #include "engine/request_pacing.h"
@@ -20,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/desktop_open.h"
 #include "platform/exe_folder.h"
+#include "platform/local_time.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
 
@@ -70,7 +72,8 @@ int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& event
       platform::StandardErrorIsTerminal() && platform::StandardOutputIsTerminal();
   bool stop_passed = false;
   bool pages_unrecognised = false;
-  std::string coverage;  // the run's coverage line, repeated in the summary
+  std::string coverage;     // the run's coverage line, repeated in the summary
+  std::string base_counts;  // and its line of the organization base
   for (;;) {
     if (!stop_passed && (platform::InterruptCount() > 0 || platform::TerminationRequested())) {
       stop_passed = true;
@@ -95,6 +98,10 @@ int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& event
             at != std::string::npos) {
           coverage = event->Text.substr(at);
         }
+        if (const std::size_t at = event->Text.find(engine::kBaseSummaryPrefix);
+            at != std::string::npos) {
+          base_counts = event->Text.substr(at);
+        }
         break;
       case cli::ConsoleEvents::Event::Kind::Progress:
         progress.Update(event->Progress, std::chrono::steady_clock::now());
@@ -114,6 +121,9 @@ int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& event
         if (!coverage.empty()) {
           PrintError(coverage);
         }
+        if (!base_counts.empty()) {
+          PrintError(base_counts);
+        }
         if (!event->Text.empty()) {
           PrintError(event->Text);
         }
@@ -126,6 +136,31 @@ int Follow(const std::weak_ptr<engine::TScraper>& run, cli::ConsoleEvents& event
         return ExitStatus(event->Outcome);
     }
   }
+}
+
+// --export-base: the folder's organization base into a workbook, nothing else.
+int ExportBase(const std::string& folder, const std::string& workbook_path,
+               const std::optional<cli::CliOptions::Date>& since) {
+  std::optional<base::EpochSeconds> since_moment;
+  if (since) {
+    const std::optional<std::time_t> midnight =
+        platform::LocalMidnight(since->Year, since->Month, since->Day);
+    if (!midnight) {
+      PrintError("Такого дня нет в календаре: --since " + std::to_string(since->Year) + "-" +
+                 std::to_string(since->Month) + "-" + std::to_string(since->Day));
+      return cli::kExitBadInput;
+    }
+    since_moment = static_cast<base::EpochSeconds>(*midnight);
+  }
+  try {
+    const long long count = engine::ExportOrganizationBase(folder, workbook_path, since_moment);
+    std::fprintf(stdout, "База организаций выгружена в файл %s, организаций: %lld\n",
+                 workbook_path.c_str(), count);
+  } catch (const std::exception& error) {
+    PrintError(error.what());
+    return cli::kExitRunFailed;
+  }
+  return cli::kExitComplete;
 }
 
 }  // namespace
@@ -146,6 +181,9 @@ int main(int argc, char* argv[]) {
   std::setlocale(LC_TIME, "");
   const std::string folder =
       options.Folder ? WithTrailingSlash(*options.Folder) : platform::ExecutableFolder();
+  if (options.ExportBase) {
+    return ExportBase(folder, *options.ExportBase, options.Since);
+  }
   std::vector<std::string> warnings;
   const auto request = cli::MakeRunRequest(options, folder, warnings);
   for (const std::string& warning : warnings) {

@@ -24,6 +24,14 @@ StoredSettings ReadSettings(const std::string& path) {
       settings.UnrecognisedPagesLimit = limit;
     }
   }
+  if (const auto text = ini.Value(kSettingsSection, kOnlyNewKey)) {
+    settings.OnlyNew = ParseInteger(*text).value_or(0) != 0;
+  }
+  if (const auto text = ini.Value(kSettingsSection, kRefreshDaysKey)) {
+    if (const auto days = ParseInteger(*text); days && *days >= 0) {
+      settings.RefreshDays = days;
+    }
+  }
   return settings;
 }
 

@@ -14,6 +14,8 @@ inline constexpr const char* kUseProxyKey = "UseProxy";
 inline constexpr const char* kThreadsKey = "Threads";
 inline constexpr const char* kIntervalKey = "Interval";
 inline constexpr const char* kUnrecognisedPagesLimitKey = "UnrecognisedPagesLimit";
+inline constexpr const char* kOnlyNewKey = "OnlyNew";
+inline constexpr const char* kRefreshDaysKey = "RefreshDays";
 
 struct StoredSettings {
   bool UseProxy = false;  // any non-zero integer means ticked
@@ -22,6 +24,10 @@ struct StoredSettings {
   std::optional<int> Interval;
   // Nothing when the key is absent, not an integer or negative: the run's own default holds.
   std::optional<int> UnrecognisedPagesLimit;
+  // Nothing when the key is absent (or, for the days, not an integer of at least 0): the window
+  // then writes it only once the operator sets something else than off and 0.
+  std::optional<bool> OnlyNew;
+  std::optional<int> RefreshDays;
 };
 
 // A missing or unreadable file gives the defaults.

@@ -161,6 +161,11 @@ void RunEventChannel::PagesUnrecognised(const std::string& message) {
   Deliver([&message](IRunEvents& events) { events.PagesUnrecognised(message); });
 }
 
+void RunEventChannel::BaseUnavailable(const std::string& message) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Deliver([&message](IRunEvents& events) { events.BaseUnavailable(message); });
+}
+
 void RunEventChannel::Ended(RunOutcome outcome, const std::string& message) {
   std::lock_guard<std::mutex> guard(mutex_);
   Deliver([outcome, &message](IRunEvents& events) { events.RunEnded(outcome, message); });

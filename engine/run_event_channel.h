@@ -34,6 +34,7 @@ class RunEventChannel {
   void WorkerLine(std::string_view proxy, std::string_view message);
   void Progress(const RunProgress& progress);
   void PagesUnrecognised(const std::string& message);
+  void BaseUnavailable(const std::string& message);
   void Ended(RunOutcome outcome, const std::string& message);
 
   // The message of the first event the front end refused since the last call; a refused line is

@@ -30,6 +30,11 @@ struct RunRequest {
   // A check of the site instead of a run: the first job's listing page and up to
   // kCheckedOrganizations of its organization pages, each reported as read; no file is written.
   bool CheckOnly = false;
+  // Organization pages of organizations the folder's base knows are not fetched and get no row.
+  bool OnlyNew = false;
+  // With OnlyNew: a known organization last seen more than this many days ago is fetched again
+  // to bring its values in the base up to date (it still gets no row); 0 never.
+  int RefreshDays = 0;
 };
 
 // The organization pages a check reads after its listing page.
@@ -62,6 +67,9 @@ class IRunEvents {
   // A whole log line, time stamp included, UTF-8.
   virtual void LogLine(const std::string& line) = 0;
   virtual void ProgressChanged(const RunProgress& progress) = 0;
+  // The folder's organization base cannot be used: the run goes on without it. `message` is the
+  // log line that says why. Front ends that do not act on it need not override it.
+  virtual void BaseUnavailable(const std::string& message) { static_cast<void>(message); }
   // The run holds because the site's pages stopped being recognised; `message` is the log line
   // that says how many, of which kind and the last address. The run stays paused until the
   // operator resumes or stops it. Front ends that do not act on it need not override it.

@@ -24,6 +24,8 @@ constexpr char kDone = 'D';
 constexpr char kFailed = 'F';
 constexpr char kComplete = 'E';
 constexpr char kSetAside = 'A';
+// The most fields a record has: the settings'.
+constexpr std::size_t kMaxFields = 5;
 
 std::uint32_t Checksum(std::string_view bytes) {
   return static_cast<std::uint32_t>(
@@ -239,7 +241,13 @@ void JournalWriter::Selection(const std::vector<std::optional<std::string>>& cit
 }
 
 void JournalWriter::Settings(int threads, int interval_sec, bool use_proxy) {
-  Record(kSettings, {std::to_string(threads), std::to_string(interval_sec), use_proxy ? "1" : "0"});
+  Settings(RecordedSettings{threads, interval_sec, use_proxy});
+}
+
+void JournalWriter::Settings(const RecordedSettings& settings) {
+  Record(kSettings, {std::to_string(settings.ThreadsLimit), std::to_string(settings.IntervalSec),
+                     settings.UseProxy ? "1" : "0", settings.OnlyNew ? "1" : "0",
+                     std::to_string(settings.RefreshDays)});
 }
 
 void JournalWriter::Queued(std::string_view address, std::string_view category) {
@@ -303,13 +311,13 @@ std::variant<JournalContents, JournalDamage> ReadJournal(std::string_view bytes)
       return damaged("неверная запись");
     }
     const char type = payload[0];
-    std::string_view fields[3];
+    std::string_view fields[kMaxFields];
     std::size_t count = 0;
     if (payload.size() > 1) {
       std::size_t field_start = 2;
       for (;;) {
         const std::size_t tab = payload.find('\t', field_start);
-        if (count == 3) {
+        if (count == kMaxFields) {
           return damaged("неверная запись");
         }
         fields[count++] =
@@ -330,7 +338,7 @@ std::variant<JournalContents, JournalDamage> ReadJournal(std::string_view bytes)
       }
       continue;
     }
-    std::string values[3];
+    std::string values[kMaxFields];
     for (std::size_t i = 0; i < count; ++i) {
       if (fields[i].find('\\') == std::string_view::npos) {
         values[i].assign(fields[i]);
@@ -359,13 +367,20 @@ std::variant<JournalContents, JournalDamage> ReadJournal(std::string_view bytes)
       if (!index.Finish(values[0], type == kDone ? PageState::Done : PageState::Failed)) {
         return damaged("страница не стоит в очереди");
       }
-    } else if (type == kSettings && count == 3) {
+    } else if (type == kSettings && (count == 3 || count == 5)) {
       const std::optional<int> threads = ParseCount(values[0]);
       const std::optional<int> interval = ParseCount(values[1]);
-      if (!threads || !interval || (values[2] != "0" && values[2] != "1")) {
+      const auto is_flag = [](const std::string& value) { return value == "0" || value == "1"; };
+      std::optional<int> refresh_days = 0;
+      if (count == 5) {
+        refresh_days = ParseCount(values[4]);
+      }
+      if (!threads || !interval || !is_flag(values[2]) || (count == 5 && !is_flag(values[3])) ||
+          !refresh_days) {
         return damaged("неверная запись");
       }
-      contents.Settings = RecordedSettings{*threads, *interval, values[2] == "1"};
+      contents.Settings = RecordedSettings{*threads, *interval, values[2] == "1",
+                                           count == 5 && values[3] == "1", *refresh_days};
     } else if (type == kComplete && count == 0) {
       contents.Complete = true;
     } else if (type == kSetAside && count == 0) {

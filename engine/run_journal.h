@@ -29,6 +29,8 @@ class JournalWriter {
   void Header();
   void Selection(const std::vector<std::optional<std::string>>& cities,
                  const std::vector<std::optional<std::string>>& categories);
+  void Settings(const struct RecordedSettings& settings);
+  // Known organizations fetched as any, as before the organization base.
   void Settings(int threads, int interval_sec, bool use_proxy);
   void Queued(std::string_view address, std::string_view category);
   void Finished(std::string_view address, bool fetched);
@@ -56,11 +58,15 @@ struct QueuedPage {
   PageState State = PageState::Pending;
 };
 
-// The thread limit, interval and proxy mode a run was started or last continued with.
+// The thread limit, interval, proxy mode and treatment of known organizations a run was started
+// or last continued with.
 struct RecordedSettings {
   int ThreadsLimit = 1;
   int IntervalSec = 0;
   bool UseProxy = false;
+  // Absent from the records of runs made before the organization base: off and 0.
+  bool OnlyNew = false;
+  int RefreshDays = 0;
 };
 
 struct JournalContents {

@@ -14,7 +14,7 @@ RunRecorder::RunRecorder(std::unique_ptr<platform::IByteSink> journal,
 void RunRecorder::Begin(const RunRequest& request, const std::deque<std::string>& jobs) {
   journal_.Header();
   journal_.Selection(request.Cities, request.Categories);
-  journal_.Settings(request.ThreadsLimit, request.IntervalSec, request.UseProxy);
+  RecordSettings(request);
   for (const std::string& job : jobs) {
     journal_.Queued(job, {});
   }
@@ -26,7 +26,7 @@ RunRecorder::Restored RunRecorder::Restore(RunToContinue run, const RunRequest& 
                                            std::deque<std::string>& queue, VisitedList& visited,
                                            analysis::CategoryByUrl& category_by_url) {
   Restored restored;
-  journal_.Settings(request.ThreadsLimit, request.IntervalSec, request.UseProxy);
+  RecordSettings(request);
   restored.Rows = run.Results.Rows;
   std::string key;
   const bool rows_written = !run.Results.RowKeys.empty();
@@ -85,6 +85,16 @@ void RunRecorder::PageFinished(const void* worker, bool fetched,
   dirty_ = true;
 }
 
+std::string RunRecorder::QueuedAddressOf(const void* worker) const {
+  const auto found = worker_addresses_.find(worker);
+  return found == worker_addresses_.end() ? std::string() : found->second;
+}
+
+void RunRecorder::RecordSettings(const RunRequest& request) {
+  journal_.Settings(RecordedSettings{request.ThreadsLimit, request.IntervalSec, request.UseProxy,
+                                     request.OnlyNew, request.RefreshDays});
+}
+
 void RunRecorder::RunComplete() {
   journal_.Complete();
   journal_.Commit();
@@ -106,8 +116,8 @@ void RunRecorder::SyncIfDue(output::ResultsWriter* results, bool now) {
   if (results) {
     results->Sync();
   }
-  if (also_sync_) {
-    also_sync_();
+  for (const std::function<void()>& sync : also_sync_) {
+    sync();
   }
   journal_.Sync();
   last_sync_ = tick;

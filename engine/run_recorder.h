@@ -50,13 +50,17 @@ class RunRecorder {
   // Writes the addresses the page queued, then the page itself, in one write.
   void PageFinished(const void* worker, bool fetched,
                     const analysis::CategoryByUrl& category_by_url);
+  // The address `worker`'s page was queued as, which its fetch may have changed since; empty
+  // once its page is finished.
+  std::string QueuedAddressOf(const void* worker) const;
   void RunComplete();
 
   // True for a row of an organization the continued run's results file already has.
   bool RowWrittenBefore(std::string_view row) const;
 
-  // Made durable together with the results file and the journal: the run log.
-  void SyncAlso(std::function<void()> sync) { also_sync_ = std::move(sync); }
+  // Made durable together with the results file and the journal, after the results file, in the
+  // order added: the run log, the organization base.
+  void SyncAlso(std::function<void()> sync) { also_sync_.push_back(std::move(sync)); }
 
   // Makes the files durable when the last sync is kJournalSyncMs old, or at once with `now`.
   // The results file goes first, so the journal never claims a page whose row is not durable.
@@ -65,12 +69,14 @@ class RunRecorder {
   void Close(output::ResultsWriter* results);
 
  private:
+  void RecordSettings(const RunRequest& request);
+
   JournalWriter journal_;
   std::shared_ptr<platform::IClock> clock_;
   std::unordered_map<const void*, std::string> worker_addresses_;
   std::vector<std::string> queued_by_page_;
   std::unordered_set<std::string> earlier_rows_;
-  std::function<void()> also_sync_;
+  std::vector<std::function<void()>> also_sync_;
   std::uint32_t last_sync_ = 0;
   bool dirty_ = false;
   bool closed_ = false;

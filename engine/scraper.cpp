@@ -11,8 +11,10 @@
 #include "engine/log_line.h"
 #include "engine/run_continuation.h"
 #include "output/field_coverage.h"
+#include "output/tab_import.h"
 #include "output/workbook_export.h"
 #include "platform/desktop_open.h"
+#include "platform/file_access.h"
 
 namespace mirava::engine {
 
@@ -226,6 +228,7 @@ void TScraper::Execute() {
       } else if (request_.CheckOnly) {
         Log("Проверка остановлена");
       } else {
+        ReportBaseCounts();
         ReportFieldCoverage();
         Log("Работа прервана, ее можно продолжить с места остановки: файл " + request_.Folder +
             file_names_.ResultsFileName);
@@ -324,12 +327,108 @@ void TScraper::OpenResultsFile() {
   recorder_ = std::make_unique<RunRecorder>(platform::CreateResultsSink(request_.Folder + journal),
                                             environment_.Clock);
   OpenRunLog();
+  OpenBase();
 }
 
 void TScraper::OpenRunLog() {
   channel_->AttachLog(std::make_unique<output::RunLogWriter>(
       platform::CreateResultsSink(request_.Folder + file_names_.LogFileName)));
   recorder_->SyncAlso([channel = channel_] { channel->SyncLog(); });
+}
+
+void TScraper::OpenBase() {
+  base_ = std::make_unique<RunBase>(request_.Folder, file_names_.ResultsFileName, environment_.Now,
+                                    request_.OnlyNew ? request_.RefreshDays : 0);
+  std::string selection;
+  for (const auto& part : {std::cref(request_.Cities), std::cref(request_.Categories)}) {
+    for (const std::optional<std::string>& value : part.get()) {
+      if (value) {
+        selection += (selection.empty() ? "" : " ") + *value;
+      }
+    }
+  }
+  base::RunStart start;
+  start.LogFile = file_names_.LogFileName;
+  start.WorkbookFile = file_names_.WorkbookFileName;
+  start.Selection = std::move(selection);
+  base_->RecordStart(std::move(start));
+  // Rows reach the base once the results file has made them durable, at most a second apart.
+  recorder_->SyncAlso([this] {
+    if (base_) {
+      base_->Flush();
+      ReportBaseFailure();
+    }
+  });
+  ReportBaseFailure();
+}
+
+void TScraper::RecordEarlierRows() {
+  if (!base_->Available()) {
+    return;
+  }
+  // Read in pieces: the results file of a long run need not be in memory.
+  constexpr std::size_t kBatch = 1000;
+  platform::InputFile file(request_.Folder + file_names_.ResultsFileName);
+  output::TTabRecordReader reader(
+      [&file](char* buffer, std::size_t size) { return file.Read(buffer, size); });
+  output::TabRecord record;
+  std::vector<analysis::OrganizationRow> rows;
+  bool header = true;
+  while (reader.NextRecord(record)) {
+    if (std::exchange(header, false)) {
+      continue;
+    }
+    analysis::OrganizationRow& row = rows.emplace_back();
+    for (std::size_t i = 0; i < row.size() && i < record.size(); ++i) {
+      row[i] = std::move(record[i]);
+    }
+    if (rows.size() == kBatch) {
+      base_->RecordEarlierRows(rows);
+      rows.clear();
+    }
+  }
+  base_->RecordEarlierRows(rows);
+  ReportBaseFailure();
+}
+
+void TScraper::ReportBaseFailure() {
+  if (!base_) {
+    return;
+  }
+  if (std::optional<std::string> failure = base_->TakeFailure()) {
+    Log(*failure);
+    channel_->BaseUnavailable(*failure);
+  }
+}
+
+bool TScraper::SkipKnownOrganization(const std::string& address) {
+  if (!request_.OnlyNew || !base_ || !base_->Available() || !CategoryByUrl.Contains(address)) {
+    return false;
+  }
+  switch (base_->Decide(address)) {
+    case RunBase::Decision::Skip:
+      base_->CountSkipped();
+      return true;
+    case RunBase::Decision::Refresh:
+      refreshing_.insert(address);
+      return false;
+    case RunBase::Decision::Fetch:
+      break;
+  }
+  return false;
+}
+
+void TScraper::ReportBaseCounts() {
+  if (!base_) {
+    return;
+  }
+  base_->Flush();
+  ReportBaseFailure();
+  const RunBase::Counts& counts = base_->counts();
+  // A run that wrote and passed over nothing has nothing to say of the base.
+  if (counts.New + counts.Known + counts.Skipped + counts.Refreshed > 0) {
+    Log(RunBaseSummaryText(counts));
+  }
 }
 
 void TScraper::OpenContinuedRun() {
@@ -360,6 +459,8 @@ void TScraper::OpenContinuedRun() {
   ProgressBarPosition = restored.Finished;
   rows_written_ = restored.Rows;
   OpenRunLog();
+  OpenBase();
+  RecordEarlierRows();
 }
 
 void TScraper::BuildJobList() {
@@ -411,6 +512,17 @@ bool TScraper::RunIteration() {
 }
 
 void TScraper::StartStep() {
+  // Known organizations are passed over all in one turn: they cost no request and no wait.
+  bool skipped = false;
+  while (!WorkQueue.empty() && SkipKnownOrganization(WorkQueue.front())) {
+    WorkQueue.pop_front();
+    ++ProgressBarPosition;
+    skipped = true;
+  }
+  if (skipped) {
+    UpdateProgress();
+  }
+  ReportBaseFailure();
   std::size_t running = 0;
   {
     std::lock_guard<std::mutex> guard(lists_->WorkerListsLock);
@@ -500,6 +612,10 @@ void TScraper::HarvestStep() {
   WaitWhilePaused();
 
   Log(worker->url + ": " + worker->statusText);
+  reading_address_ = recorder_->QueuedAddressOf(worker);
+  if (reading_address_.empty()) {
+    reading_address_ = worker->url;
+  }
   if (worker->result == FetchOutcome::Fetched) {
     try {
       ReadPage(*worker);
@@ -507,6 +623,7 @@ void TScraper::HarvestStep() {
       Log("Ошибка при обработке данных для " + worker->url + ": " + CurrentErrorMessage());
     }
   }
+  refreshing_.erase(reading_address_);
   const bool fetched = worker->result == FetchOutcome::Fetched;
   // Destruction waits for the worker's thread, so the lock must not be held here.
   workers_.erase(worker);
@@ -601,6 +718,8 @@ void TScraper::Finish() {
   if (!request_.CheckOnly) {
     ExportWorkbook();
   }
+  // Closed before the front end is free, so the run's files are all closed when it ends.
+  base_.reset();
   try {
     // Ends the log where the export left it, when the export did not get to its last line.
     channel_->CloseLog();
@@ -627,8 +746,15 @@ void TScraper::ExportWorkbook() {
   try {
     const std::string& folder = request_.Folder;
     const std::string workbook_path = folder + file_names_.WorkbookFileName;
+    const std::string results_path = folder + file_names_.ResultsFileName;
+    // The "Новые" sheet needs the base; without it the workbook is the one sheet it always was.
+    const std::optional<std::unordered_set<std::string>> new_identities =
+        base_ ? base_->FirstWrittenByThisRun() : std::nullopt;
+    ReportBaseFailure();
     const long long rows =
-        output::ConvertResultsToWorkbook(folder + file_names_.ResultsFileName, workbook_path);
+        new_identities
+            ? output::ConvertResultsToWorkbook(results_path, workbook_path, *new_identities)
+            : output::ConvertResultsToWorkbook(results_path, workbook_path);
     Log("Файл сформирован, в нем " + std::to_string(rows) + " строк");
     Log("Открываем файл с результатами " + workbook_path);
     try {
@@ -673,11 +799,18 @@ void TScraper::AppendRow(const std::string& row) {
   if (request_.CheckOnly) {
     return;
   }
+  if (refreshing_.contains(reading_address_)) {
+    base_->RowRefreshed(reading_address_, row);  // a known organization: not a row of this run
+    return;
+  }
   if (recorder_->RowWrittenBefore(row)) {
     return;  // a continued run's page whose row made it to the file before the interruption
   }
   ResultsWriter->WriteLine(row);
   ++rows_written_;
+  if (base_) {
+    base_->RowWritten(reading_address_, row);
+  }
 }
 
 void TScraper::Log(const std::string& text) {
@@ -709,6 +842,8 @@ void TScraper::ReportRunComplete() {
     Log(check_.Verdict());
     return;
   }
+  // Before the proxies' and the coverage lines, which stay the run's last words before its end.
+  ReportBaseCounts();
   if (proxies_) {
     if (auto summary = ProxyHealthSummaryText(*proxies_, proxy_records_at_start_,
                                               environment_.Rotation->Health.Records(),
@@ -717,6 +852,13 @@ void TScraper::ReportRunComplete() {
     }
   }
   ReportFieldCoverage();
+  if (base_) {
+    base::RunEnd end;
+    end.Rows = rows_written_;
+    end.FieldCoverage = coverage_text_;
+    base_->RecordEnd(std::move(end));
+    ReportBaseFailure();
+  }
   Log("Сбор данных завершен");
 }
 
@@ -731,7 +873,8 @@ void TScraper::ReportFieldCoverage() {
     Log("Не удалось подсчитать заполненность строк: " + CurrentErrorMessage());
     return;
   }
-  Log(output::FieldCoverageText(coverage));
+  coverage_text_ = output::FieldCoverageText(coverage);
+  Log(coverage_text_);
   // The folder's last completed run before this one, measured from its own results file.
   try {
     if (const auto previous = LastCompletedRun(request_.Folder, file_names_.ResultsFileName)) {

@@ -31,12 +31,14 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "analysis/category_by_url.h"
 #include "analysis/page_analysis.h"
 #include "engine/proxy_list.h"
 #include "engine/recognition_watch.h"
 #include "engine/request_pacing.h"
+#include "engine/run_base.h"
 #include "engine/run_event_channel.h"
 #include "engine/run_events.h"
 #include "engine/run_recorder.h"
@@ -68,6 +70,8 @@ struct RunEnvironment {
   FetchSettings Fetch;
   std::chrono::milliseconds LoopSleep = timings::kLoopSleep;
   std::chrono::milliseconds AutoPause = timings::kAutoPause;
+  // When organizations are first and last seen; empty: the system's time.
+  WallClock Now;
   // Opens the finished workbook for the operator; xdg-open when empty.
   std::function<void(const std::string& path)> OpenWorkbook;
   // Empty: analysis::AnalyzePage. A reader put here is taken to recognise every page.
@@ -120,6 +124,16 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   void OpenContinuedRun();
   // log<m>.txt, written as the run goes and made durable with the journal.
   void OpenRunLog();
+  // The folder's organization base, for a run that writes files; a continued run records the rows
+  // its results file kept first.
+  void OpenBase();
+  void RecordEarlierRows();
+  // Logs and announces the base's failure, once.
+  void ReportBaseFailure();
+  // True when the organization page at `address` is left alone: the run takes only new
+  // organizations and the base knows it.
+  bool SkipKnownOrganization(const std::string& address);
+  void ReportBaseCounts();
   void BuildJobList();
   bool RunIteration();  // true when the run is complete
   void StartStep();
@@ -191,6 +205,14 @@ class TScraper : public std::enable_shared_from_this<TScraper>, private analysis
   std::unique_ptr<output::ResultsWriter> ResultsWriter;
   // The run journal; a continued run has its queue rebuilt from it by OpenContinuedRun.
   std::unique_ptr<RunRecorder> recorder_;
+  // The folder's organization base; none for a check.
+  std::unique_ptr<RunBase> base_;
+  // Known organizations fetched again (OnlyNew, RefreshDays): their rows go to the base only.
+  std::unordered_set<std::string> refreshing_;
+  // The address the page being read was queued as.
+  std::string reading_address_;
+  // The run's coverage line, for the base's record of the run.
+  std::string coverage_text_;
   RecognitionWatch recognition_;
   // A check's report and the addresses its listing page offered, until its pages are chosen.
   SiteCheck check_;

@@ -42,4 +42,10 @@ std::string LocalLogTimestamp() {
   return FormatLocalTimestamp(std::time(nullptr));
 }
 
+std::tm LocalTimeParts(std::time_t moment) {
+  std::tm parts{};
+  localtime_r(&moment, &parts);
+  return parts;
+}
+
 }  // namespace mirava::platform

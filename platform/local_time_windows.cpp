@@ -45,4 +45,10 @@ std::string LocalLogTimestamp() {
   return FormatLocalTimestamp(std::time(nullptr));
 }
 
+std::tm LocalTimeParts(std::time_t moment) {
+  std::tm parts{};
+  localtime_s(&parts, &moment);
+  return parts;
+}
+
 }  // namespace mirava::platform

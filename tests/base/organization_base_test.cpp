@@ -3,12 +3,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "analysis/organization_row.h"
+#include "base/schema.h"
+#include "base/sqlite_connection.h"
 #include "tests/base/base_folder.h"
 
 namespace mirava::base {
@@ -106,7 +112,7 @@ TEST_F(OrganizationBaseTest, TheSecondRowOfOneOrganizationInABatchFindsItKnown) 
 
 TEST_F(OrganizationBaseTest, AnEmptyBatchRecordsNothing) {
   OrganizationBase base(path_);
-  EXPECT_THAT(base.RecordRows("data1.tab", {}, 50), IsEmpty());
+  EXPECT_THAT(base.RecordRows("data1.tab", std::span<const RecordedRow>(), 50), IsEmpty());
   EXPECT_THAT(List(base), IsEmpty());
 }
 
@@ -154,6 +160,138 @@ INSTANTIATE_TEST_SUITE_P(
         IdentityCase{"Query", "https://mirava.ru/org/1/", "https://mirava.ru/org/1/?from=list",
                      false}),
     [](const ::testing::TestParamInfo<IdentityCase>& info) { return info.param.Name; });
+
+// Addresses an organization is known under: its link, and the addresses its page was queued
+// under when the site redirected them or the fetch rewrote them.
+struct Recording {
+  const char* Queued;
+  const char* Link;
+  EpochSeconds At;  // also names the run: "data<At>.tab"
+};
+
+struct AliasCase {
+  const char* Name;
+  std::vector<Recording> Recordings;  // each a batch of its own, in order
+  std::vector<RowOutcome> Outcomes;
+  // Each address asked after the base was opened again, with the first sighting found.
+  std::vector<std::pair<const char*, std::optional<EpochSeconds>>> Found;
+  std::vector<std::string> Links;  // the organizations, as listed
+  std::int64_t StoredAliases = 0;
+};
+
+void PrintTo(const AliasCase& c, std::ostream* out) {
+  *out << c.Name;
+}
+
+class OrganizationAliasTest : public ::testing::TestWithParam<AliasCase> {};
+
+constexpr const char* kQueued = "https://mirava.ru/barnaul/firm/motor/";
+constexpr const char* kOther = "https://mirava.ru/barnaul/firm/motor-2/";
+constexpr const char* kLink = "https://mirava.ru/org/1001/";
+constexpr const char* kSecondLink = "https://mirava.ru/org/1002/";
+
+TEST_P(OrganizationAliasTest, AnOrganizationIsFoundUnderEveryAddressItWasQueuedUnder) {
+  const AliasCase& c = GetParam();
+  BaseFolder folder;
+  const std::string path = folder.File("organizations.db");
+  {
+    OrganizationBase base(path);
+    std::vector<RowOutcome> outcomes;
+    for (const Recording& recording : c.Recordings) {
+      const std::vector<RecordedRow> batch = {{recording.Queued, Row(recording.Link)}};
+      const std::vector<RowOutcome> batch_outcomes =
+          base.RecordRows("data" + std::to_string(recording.At) + ".tab", batch, recording.At);
+      outcomes.insert(outcomes.end(), batch_outcomes.begin(), batch_outcomes.end());
+    }
+    EXPECT_EQ(outcomes, c.Outcomes);
+  }
+  OrganizationBase base(path);
+  for (const auto& [address, first_seen] : c.Found) {
+    SCOPED_TRACE(address);
+    const std::optional<Sighting> found = base.Find(address);
+    EXPECT_EQ(found ? std::optional(found->FirstSeen) : std::nullopt, first_seen);
+  }
+  EXPECT_EQ(Links(List(base)), c.Links);
+  EXPECT_EQ(Connection(path, kBusyTimeout).ReadInteger("SELECT count(*) FROM aliases"),
+            c.StoredAliases);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OrganizationAliasTest,
+    ::testing::Values(
+        AliasCase{"FoundUnderTheQueuedAddress",
+                  {{kQueued, kLink, 100}},
+                  {RowOutcome::New},
+                  {{kQueued, 100},
+                   {"HTTPS://MIRAVA.RU/Barnaul/Firm/Motor/", 100},
+                   {kLink, 100},
+                   {kOther, std::nullopt}},
+                  {kLink},
+                  1},
+        AliasCase{"NoAliasWhenTheAddressIsTheLinkInAnotherCase",
+                  {{"https://mirava.ru/ORG/1001/", kLink, 100}},
+                  {RowOutcome::New},
+                  {{"https://mirava.ru/ORG/1001/", 100}, {kLink, 100}},
+                  {kLink},
+                  0},
+        AliasCase{"NoAliasWhenTheAddressIsNotKnown",
+                  {{"", kLink, 100}},
+                  {RowOutcome::New},
+                  {{kLink, 100}, {"", std::nullopt}},
+                  {kLink},
+                  0},
+        // First written from its own address, later reached from another one.
+        AliasCase{"ALaterAddressOfAKnownLinkPointsAtIt",
+                  {{kLink, kLink, 100}, {kQueued, kLink, 200}, {kOther, kLink, 300}},
+                  {RowOutcome::New, RowOutcome::Known, RowOutcome::Known},
+                  {{kQueued, 100}, {kOther, 100}, {kLink, 100}},
+                  {kLink},
+                  2},
+        // The site no longer redirects: the page at the queued address is the one it led to.
+        AliasCase{"ALinkKnownAsAQueuedAddressIsThatOrganization",
+                  {{kQueued, kLink, 100}, {kQueued, kQueued, 200}},
+                  {RowOutcome::New, RowOutcome::Changed},
+                  {{kQueued, 100}, {kLink, 100}},
+                  {kQueued},
+                  1},
+        AliasCase{"AnAddressPointsAtTheOrganizationItLedToLast",
+                  {{kQueued, kLink, 100}, {kQueued, kSecondLink, 200}},
+                  {RowOutcome::New, RowOutcome::New},
+                  {{kQueued, 200}, {kLink, 100}, {kSecondLink, 200}},
+                  {kLink, kSecondLink},
+                  1},
+        AliasCase{"AnOrganizationsOwnAddressGoesFirst",
+                  {{kLink, kLink, 100}, {kLink, kSecondLink, 200}},
+                  {RowOutcome::New, RowOutcome::New},
+                  {{kLink, 100}, {kSecondLink, 200}},
+                  {kLink, kSecondLink},
+                  1}),
+    [](const ::testing::TestParamInfo<AliasCase>& info) { return info.param.Name; });
+
+TEST_F(OrganizationBaseTest, TellsWhichOrganizationsARunWroteFirst) {
+  OrganizationBase base(path_);
+  EXPECT_THAT(base.FirstWrittenBy("data1.tab"), IsEmpty());
+  EXPECT_EQ(base.OrganizationCount(), 0);
+  const std::string a = "https://mirava.ru/org/1001/";
+  const std::string b = "https://mirava.ru/org/1002/";
+  const std::vector<analysis::OrganizationRow> first = {Row(a), Row(b)};
+  base.RecordRows("data1.tab", first, 1000);
+  // Known ones are not the second run's, changed or not; new ones are, under their folded link,
+  // also when reached from another address.
+  const std::vector<RecordedRow> second = {
+      {a, Row(a)},
+      {b, Row(b, "+7 (3852) 99-99-99")},
+      {"https://mirava.ru/barnaul/firm/1003/", Row("https://mirava.ru/Org/1003/")},
+      {"https://mirava.ru/org/1004/", Row("https://mirava.ru/org/1004/")}};
+  base.RecordRows("data2.tab", second, 2000);
+
+  EXPECT_EQ(base.FirstWrittenBy("data1.tab"), (std::unordered_set<std::string>{a, b}));
+  EXPECT_EQ(base.FirstWrittenBy("data2.tab"),
+            (std::unordered_set<std::string>{"https://mirava.ru/org/1003/",
+                                             "https://mirava.ru/org/1004/"}));
+  EXPECT_THAT(base.FirstWrittenBy("data3.tab"), IsEmpty());
+  EXPECT_EQ(base.OrganizationCount(), 4);
+}
 
 TEST_F(OrganizationBaseTest, ListsByFirstSightingThenByEntryAndFromAGivenTime) {
   OrganizationBase base(path_);

@@ -220,7 +220,25 @@ INSTANTIATE_TEST_SUITE_P(
                      "Задан --proxy, но файла proxy.txt нет"},
         BadInputCase{"proxy_file_without_usable_line",
                      {"--all-cities", "--all-categories", "--proxy"},
-                     "в файле proxy.txt нет ни одной годной строки"}),
+                     "в файле proxy.txt нет ни одной годной строки"},
+        BadInputCase{"refresh_days_without_only_new",
+                     {"--all-cities", "--all-categories", "--refresh-days", "30"},
+                     "действует только вместе с --only-new"},
+        BadInputCase{"negative_refresh_days",
+                     {"--all-cities", "--all-categories", "--only-new", "--refresh-days", "-1"},
+                     "не меньше 0"},
+        BadInputCase{"export_with_a_selection",
+                     {"--export-base", "base.xlsx", "--all-cities"},
+                     "только выгружает базу организаций"},
+        BadInputCase{"since_without_export",
+                     {"--all-cities", "--all-categories", "--since", "2026-12-01"},
+                     "только с --export-base"},
+        BadInputCase{"since_not_a_date",
+                     {"--export-base", "base.xlsx", "--since", "1.12.2026"},
+                     "пишется как ГГГГ-ММ-ДД"},
+        BadInputCase{"since_no_such_day",
+                     {"--export-base", "base.xlsx", "--since", "2026-02-30"},
+                     "Такого дня нет в календаре"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // A run in list order whatever the order of the options; the log on standard output ends with
@@ -540,6 +558,53 @@ TEST_F(CliTest, HelpTellsOfTheCheckAndStatusFour) {
   CliProcess both({"--check", "--continue"}, folder_);
   ASSERT_TRUE(both.Started());
   EXPECT_EQ(both.Wait(), 2);
+}
+
+// The organization base from the command line: a second run with --only-new fetches no known
+// organization, says so in its summary, and the base goes into a workbook.
+TEST_F(CliSiteChangeTest, OnlyNewRepeatsFetchNoKnownOrganizationAndTheBaseIsExported) {
+  FakeDirectory directory({.Seed = 5, .Size = DirectorySize::Small});
+  FakeSite site;
+  directory.Attach(site);
+  WriteListsOf(directory, site);
+  const std::string organizations = std::to_string(directory.Organizations().size());
+  const std::vector<std::string> run{"--all-cities", "--all-categories", "--interval", "0",
+                                     "--folder",     Folder(),           "--no-open"};
+  {
+    CliProcess first(run, folder_);
+    ASSERT_TRUE(first.Started());
+    ASSERT_EQ(first.Wait(), 0) << first.Err();
+    EXPECT_THAT(first.Err(), HasSubstr("mirava-cli: База организаций: новых " + organizations +
+                                       ", известных 0, пропущено известных 0, обновлено 0"));
+  }
+  const std::size_t requests = site.RequestCount();
+  std::vector<std::string> repeat = run;
+  repeat.push_back("--only-new");
+  {
+    CliProcess second(repeat, folder_);
+    ASSERT_TRUE(second.Started());
+    ASSERT_EQ(second.Wait(), 0) << second.Err();
+    EXPECT_THAT(second.Err(), HasSubstr("mirava-cli: База организаций: новых 0, известных 0, "
+                                        "пропущено известных " +
+                                        organizations));
+  }
+  const std::vector<std::string> paths = site.Paths();
+  for (std::size_t i = requests; i < paths.size(); ++i) {
+    EXPECT_FALSE(paths[i].starts_with("/org/")) << paths[i];
+  }
+
+  const std::string workbook = (folder_ / "base.xlsx").string();
+  CliProcess exported({"--export-base", workbook, "--folder", Folder()}, folder_);
+  ASSERT_TRUE(exported.Started());
+  ASSERT_EQ(exported.Wait(), 0) << exported.Err();
+  EXPECT_THAT(exported.Out(), HasSubstr("организаций: " + organizations));
+  EXPECT_EQ(ReadAll(workbook).substr(0, 2), "PK");
+
+  CliProcess nothing_since(
+      {"--export-base", workbook, "--since", "2099-01-01", "--folder", Folder()}, folder_);
+  ASSERT_TRUE(nothing_since.Started());
+  ASSERT_EQ(nothing_since.Wait(), 0) << nothing_since.Err();
+  EXPECT_THAT(nothing_since.Out(), HasSubstr("организаций: 0"));
 }
 
 }  // namespace

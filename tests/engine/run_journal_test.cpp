@@ -194,6 +194,42 @@ TEST(RunJournalTest, SettingsReadBackTheLastRecorded) {
       std::holds_alternative<JournalDamage>(ReadJournal(SampleJournal() + line + checksum)));
 }
 
+// A run that took only new organizations continues so; a record written before the base was
+// (three fields) reads as one that fetched every organization.
+TEST(RunJournalTest, SettingsCarryTheTreatmentOfKnownOrganizations) {
+  std::string bytes = SampleJournal();
+  {
+    JournalWriter writer(std::make_unique<MemorySink>(bytes));
+    writer.Settings(RecordedSettings{3, 5, false, true, 30});
+    writer.Commit();
+  }
+  const auto settings = std::get<JournalContents>(ReadJournal(bytes)).Settings;
+  ASSERT_TRUE(settings);
+  EXPECT_EQ(settings->ThreadsLimit, 3);
+  EXPECT_TRUE(settings->OnlyNew);
+  EXPECT_EQ(settings->RefreshDays, 30);
+
+  const auto with_checksum = [](const std::string& line) {
+    char checksum[16];
+    std::snprintf(checksum, sizeof checksum, "\t%08x\n",
+                  static_cast<unsigned>(crc32(0L, reinterpret_cast<const Bytef*>(line.data()),
+                                              static_cast<uInt>(line.size()))));
+    return line + checksum;
+  };
+  const auto older =
+      std::get<JournalContents>(ReadJournal(SampleJournal() + with_checksum("S\t2\t0\t1")))
+          .Settings;
+  ASSERT_TRUE(older);
+  EXPECT_TRUE(older->UseProxy);
+  EXPECT_FALSE(older->OnlyNew);
+  EXPECT_EQ(older->RefreshDays, 0);
+  for (const char* damaged : {"S\t2\t0\t1\t2\t0", "S\t2\t0\t1\t1\t-3", "S\t2\t0\t1\t1"}) {
+    EXPECT_TRUE(std::holds_alternative<JournalDamage>(
+        ReadJournal(SampleJournal() + with_checksum(damaged))))
+        << damaged;
+  }
+}
+
 TEST(RunJournalTest, CompletedOnlyByACompleteRecord) {
   std::string bytes = SampleJournal();
   EXPECT_FALSE(JournalCompleted(bytes));

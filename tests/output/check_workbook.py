@@ -5,7 +5,10 @@ Usage: check_workbook.py WORKBOOK EXPECTATIONS
 
 Expectations: {"rows": [[cell text, ...], ...], "used_rows": N,
                "autofilter": "A1:L1", "freeze": "A2",
-               "width_ranges": {"A": [low, high], ...} (optional; others must lie in 8 to 61)}
+               "width_ranges": {"A": [low, high], ...} (optional; others must lie in 8 to 61),
+               "sheet_names": [name, ...] (optional; without it the workbook has one sheet),
+               "sheet": index of the sheet checked (optional, 0),
+               "widths_as_sheet": index (optional; every column exactly as wide as there)}
 An empty text means an empty cell. Cell texts are compared after the "_xHHHH_" escapes of the
 file format are decoded, as a spreadsheet program decodes them. Prints every mismatch and
 exits with 1 when there is one.
@@ -25,12 +28,27 @@ def decode(text):
     return ESCAPE.sub(lambda m: chr(int(m.group(1), 16)), text)
 
 
+def column_widths(sheet):
+    widths = {}
+    for dimension in sheet.column_dimensions.values():
+        for index in range(dimension.min or 0, (dimension.max or 0) + 1):
+            widths[index] = dimension.width
+    return widths
+
+
 def check(workbook_path, expected):
     problems = []
     workbook = openpyxl.load_workbook(workbook_path)
-    if len(workbook.worksheets) != 1:
-        problems.append(f"{len(workbook.worksheets)} sheets instead of 1")
-    sheet = workbook.worksheets[0]
+    names = [s.title for s in workbook.worksheets]
+    if "sheet_names" in expected:
+        if names != expected["sheet_names"]:
+            problems.append(f"sheets {names!r}, expected {expected['sheet_names']!r}")
+    elif len(names) != 1:
+        problems.append(f"{len(names)} sheets instead of 1")
+    checked = expected.get("sheet", 0)
+    if checked >= len(names):
+        return problems + [f"no sheet {checked}"]
+    sheet = workbook.worksheets[checked]
 
     if sheet.auto_filter.ref != expected["autofilter"]:
         problems.append(f"auto-filter {sheet.auto_filter.ref!r}, expected {expected['autofilter']!r}")
@@ -64,10 +82,11 @@ def check(workbook_path, expected):
             if bold != (cell.row == 1):
                 problems.append(f"{cell.coordinate} bold is {bold}")
 
-    widths = {}
-    for dimension in sheet.column_dimensions.values():
-        for index in range(dimension.min or 0, (dimension.max or 0) + 1):
-            widths[index] = dimension.width
+    widths = column_widths(sheet)
+    if "widths_as_sheet" in expected:
+        other = column_widths(workbook.worksheets[expected["widths_as_sheet"]])
+        if widths != other:
+            problems.append(f"column widths {widths!r}, expected {other!r}")
     ranges = expected.get("width_ranges", {})
     for index in range(1, width + 1):
         letter = get_column_letter(index)

@@ -12,11 +12,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
+#include "tests/output/workbook_reader.h"
 #include "tests/support/temp_folder.h"
 
 #include "analysis/organization_row.h"
@@ -24,139 +27,8 @@
 namespace mirava::output {
 namespace {
 
-namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-
-using Values = std::vector<std::string>;
-
-const Values kHeader = {"Ссылка",   "Имя рубрики", "Организация", "Адрес", "Город", "Телефон",
-                        "WhatsApp", "Telegram",    "Max",         "Сайт",  "VK",    "TG"};
-
-// Quoted values, TAB between, CR LF after, whatever the values hold: a file edited by hand.
-std::string RawLine(const Values& values) {
-  std::string line;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    line += (i == 0 ? "\"" : "\t\"") + values[i] + "\"";
-  }
-  return line + "\r\n";
-}
-
-// A row as the results writer lays it out.
-std::string Line(const Values& values) {
-  if (values.size() != analysis::OrganizationRow().size()) {
-    return RawLine(values);
-  }
-  analysis::OrganizationRow row;
-  std::copy(values.begin(), values.end(), row.begin());
-  return analysis::FormatRow(row) + "\r\n";
-}
-
-std::string ResultsFile(const std::vector<Values>& rows) {
-  std::string bytes = "\xEF\xBB\xBF" + Line(kHeader);
-  for (const Values& row : rows) {
-    bytes += Line(row);
-  }
-  return bytes;
-}
-
-using testing::ReadFile;
-using testing::WriteFile;
-
-// Its own folder for every test.
-class TempFolder : public testing::TempFolder {
- public:
-  TempFolder() : testing::TempFolder("mirava-workbook") {}
-};
-
-std::string JsonString(const std::string& text) {
-  std::string json = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += c;
-    } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      json += escaped;
-    } else {
-      json += c;
-    }
-  }
-  return json + "\"";
-}
-
-struct Expectations {
-  std::vector<Values> rows;  // the header included; "" is an empty cell
-  long long used_rows = 0;
-  std::vector<std::pair<std::string, std::array<double, 2>>> width_ranges;
-};
-
-std::string ToJson(const Expectations& e) {
-  std::string json = "{\"autofilter\": \"A1:L1\", \"freeze\": \"A2\", \"used_rows\": " +
-                     std::to_string(e.used_rows) + ", \"rows\": [";
-  for (std::size_t r = 0; r < e.rows.size(); ++r) {
-    json += r == 0 ? "[" : ", [";
-    for (std::size_t c = 0; c < e.rows[r].size(); ++c) {
-      json += (c == 0 ? "" : ", ") + JsonString(e.rows[r][c]);
-    }
-    json += "]";
-  }
-  json += "], \"width_ranges\": {";
-  for (std::size_t i = 0; i < e.width_ranges.size(); ++i) {
-    const auto& [letter, range] = e.width_ranges[i];
-    json += (i == 0 ? "\"" : ", \"") + letter + "\": [" + std::to_string(range[0]) + ", " +
-            std::to_string(range[1]) + "]";
-  }
-  return json + "}}";
-}
-
-constexpr const char* kPython = "/usr/bin/python3";
-
-bool ReaderAvailable() {
-  static const bool available =
-      std::system((std::string(kPython) + " -c 'import openpyxl' >/dev/null 2>&1").c_str()) == 0;
-  return available;
-}
-
-// Runs the reader-side checker; returns its report, empty when the workbook is as expected.
-std::string CheckWorkbook(const TempFolder& folder, const std::string& workbook,
-                          const Expectations& expected) {
-  const std::string expectations = folder / "expected.json";
-  WriteFile(expectations, ToJson(expected));
-  const std::string command = std::string(kPython) + " '" + MIRAVA_TEST_SOURCE_DIR +
-                              "/output/check_workbook.py' '" + workbook + "' '" + expectations +
-                              "' 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    return "could not start the checker";
-  }
-  std::string report;
-  std::array<char, 4096> chunk;
-  std::size_t got;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) {
-    report.append(chunk.data(), got);
-  }
-  const int status = ::pclose(pipe);
-  if (status != 0 && report.empty()) {
-    report = "checker failed with status " + std::to_string(status);
-  }
-  return report;
-}
-
-#define SKIP_WITHOUT_READER()                                                \
-  if (!ReaderAvailable()) {                                                  \
-    GTEST_SKIP() << kPython << " cannot import openpyxl (python3-openpyxl)"; \
-  }
-
-std::vector<std::string> FolderEntries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using ::testing::StartsWith;
 
 TEST(WorkbookExport, EveryValueArrivesAsExactText) {
   SKIP_WITHOUT_READER();
@@ -197,20 +69,11 @@ TEST(WorkbookExport, BytesTheSheetCannotHoldAreReplacedNotFatal) {
   std::string with_nul = "a";
   with_nul += '\0';
   with_nul += "b";
-  const Values row = {"u",
-                      "\xFF\xFE битые байты",
-                      with_nul,
-                      "_x0041_ как есть",
-                      "\x01\x1F",
-                      "\xEF\xBF\xBF",
-                      "\xED\xA0\x80",
-                      "😀",
+  const Values row = {"u", "\xFF\xFE битые байты", with_nul, "_x0041_ как есть", "\x01\x1F",
+                      "\xEF\xBF\xBF", "\xED\xA0\x80", "😀",
                       // The control character is stored as an escape whose "_" must not close
                       // the text in front of it into another escape.
-                      "_x0041\x01",
-                      "",
-                      "",
-                      ""};
+                      "_x0041\x01", "", "", ""};
   WriteFile(folder / "data.tab", ResultsFile({row}));
 
   EXPECT_EQ(ConvertResultsToWorkbook(folder / "data.tab", folder / "data.xlsx"), 2);
@@ -344,6 +207,110 @@ TEST(WorkbookExport, MoreRowsThanASheetHoldsFailsBeforeWritingAnything) {
     EXPECT_THAT(error.what(), HasSubstr("больше 1048576 строк"));
   }
   EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"data.tab"});
+}
+
+// The "Новые" sheet: the rows of organizations new to the run, with the first sheet's look.
+struct NewSheetCase {
+  const char* Name;
+  std::string ResultsName;  // the first sheet's name
+  std::unordered_set<std::string> NewIdentities;
+  std::vector<std::size_t> NewRows;  // indices into kNewSheetRows, in the order expected
+  std::string SecondSheetName;
+};
+
+void PrintTo(const NewSheetCase& c, std::ostream* out) {
+  *out << c.Name;
+}
+
+const std::vector<Values> kNewSheetRows = {
+    {"https://mirava.ru/org/1/", "Кафе", "Первое", "", "", "", "", "", "", "", "", ""},
+    {"https://mirava.ru/org/2/", "Кафе", "=СУММ(A1:A2)", "ул. Ленина, 5", "", "007", "", "", "", "",
+     "", ""},
+    // The link in the file in another letter case than the base folded it to.
+    {"https://mirava.ru/ORG/Кафе-3/", "Кафе", "Третье", "", "", "", "", "", "", "", "", ""},
+    // The widest value is not new: the new sheet's columns are as wide as the first sheet's.
+    {"https://mirava.ru/org/4/", "Кафе", std::string(70, 'w'), "", "", "", "", "", "", "", "", ""},
+    {"https://mirava.ru/org/5/", "Бани", "Пятое", "", "", "+7 900", "", "", "", "", "", "@tg"},
+};
+
+class NewSheetTest : public ::testing::TestWithParam<NewSheetCase> {};
+
+TEST_P(NewSheetTest, HoldsTheNewRowsInFileOrderWithTheFirstSheetsLook) {
+  SKIP_WITHOUT_READER();
+  const NewSheetCase& c = GetParam();
+  TempFolder folder;
+  const std::string results = folder / (c.ResultsName + ".tab");
+  WriteFile(results, ResultsFile(kNewSheetRows));
+
+  const WorkbookSummary summary =
+      ExportResultsWorkbook(results, folder / "data.xlsx", c.NewIdentities);
+
+  // The summary and the first sheet are those of every row.
+  EXPECT_EQ(summary.UsedRows, 6);
+  Expectations first;
+  first.sheet_names = {c.ResultsName, c.SecondSheetName};
+  first.used_rows = 6;
+  first.rows = {kHeader};
+  first.rows.insert(first.rows.end(), kNewSheetRows.begin(), kNewSheetRows.end());
+  first.width_ranges = {{"C", {59, 61}}};
+  EXPECT_EQ(CheckWorkbook(folder, folder / "data.xlsx", first), "");
+
+  Expectations second = first;
+  second.sheet = 1;
+  second.widths_as_sheet = 0;
+  second.rows = {kHeader};
+  for (const std::size_t row : c.NewRows) {
+    second.rows.push_back(kNewSheetRows[row]);
+  }
+  second.used_rows = static_cast<long long>(second.rows.size());
+  EXPECT_EQ(CheckWorkbook(folder, folder / "data.xlsx", second), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NewSheetTest,
+    ::testing::Values(
+        NewSheetCase{"SomeRowsAreNew",
+                     "data1",
+                     {"https://mirava.ru/org/5/", "https://mirava.ru/org/кафе-3/",
+                      "https://mirava.ru/org/2/", "https://mirava.ru/org/99/"},
+                     {1, 2, 4},
+                     "Новые"},
+        NewSheetCase{"NoneIsNew", "data1", {}, {}, "Новые"},
+        NewSheetCase{"EveryRowIsNew",
+                     "data1",
+                     {"https://mirava.ru/org/1/", "https://mirava.ru/org/2/",
+                      "https://mirava.ru/org/кафе-3/", "https://mirava.ru/org/4/",
+                      "https://mirava.ru/org/5/"},
+                     {0, 1, 2, 3, 4},
+                     "Новые"},
+        // Two sheets may not share a name in any letter case; the first keeps its own.
+        NewSheetCase{"AResultsFileNamedLikeTheNewSheet",
+                     "новые",
+                     {"https://mirava.ru/org/1/"},
+                     {0},
+                     "Sheet2"}),
+    [](const ::testing::TestParamInfo<NewSheetCase>& info) { return info.param.Name; });
+
+TEST(WorkbookExport, TheNewSheetLeavesTheFirstSheetAsItWas) {
+  SKIP_WITHOUT_READER();
+  TempFolder folder;
+  WriteFile(folder / "data1.tab", ResultsFile(kNewSheetRows));
+  ExportResultsWorkbook(folder / "data1.tab", folder / "one.xlsx");
+  ExportResultsWorkbook(folder / "data1.tab", folder / "two.xlsx", {"https://mirava.ru/org/2/"});
+
+  for (const char* part : {"xl/worksheets/sheet1.xml", "xl/styles.xml"}) {
+    SCOPED_TRACE(part);
+    const std::string alone = WorkbookPart(folder / "one.xlsx", part);
+    ASSERT_THAT(alone, StartsWith("<?xml"));
+    EXPECT_EQ(WorkbookPart(folder / "two.xlsx", part), alone);
+  }
+  // Without new organizations given, the workbook is the one sheet.
+  Expectations expected;
+  expected.used_rows = 6;
+  expected.rows = {kHeader};
+  expected.rows.insert(expected.rows.end(), kNewSheetRows.begin(), kNewSheetRows.end());
+  expected.width_ranges = {{"C", {59, 61}}};
+  EXPECT_EQ(CheckWorkbook(folder, folder / "one.xlsx", expected), "");
 }
 
 }  // namespace

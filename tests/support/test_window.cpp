@@ -75,6 +75,17 @@ std::vector<std::string> EventRecorder::Events() const {
   return events_;
 }
 
+void EventRecorder::BaseUnavailable(const std::string& message) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  Check("base unavailable " + message);
+  base_failures_.push_back(message);
+}
+
+std::vector<std::string> EventRecorder::BaseFailures() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return base_failures_;
+}
+
 std::vector<std::string> EventRecorder::Alarms() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return alarms_;

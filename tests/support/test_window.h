@@ -26,6 +26,7 @@ class EventRecorder final : public engine::IRunEvents {
   void LogLine(const std::string& line) override;
   void ProgressChanged(const engine::RunProgress& progress) override;
   void PagesUnrecognised(const std::string& message) override;
+  void BaseUnavailable(const std::string& message) override;
   void RunEnded(engine::RunOutcome outcome, const std::string& message) override;
 
   void FailEvents(FailureRule rule);
@@ -34,8 +35,9 @@ class EventRecorder final : public engine::IRunEvents {
   std::vector<std::string> Log() const;
   // "clear log", "disable Start", "disable Cities", "disable Cats" and back, as the window does.
   std::vector<std::string> Events() const;
-  std::vector<std::string> Alarms() const;  // every unrecognised-pages message, in order
-  std::vector<std::string> Hints() const;   // every hint the bar was given
+  std::vector<std::string> Alarms() const;        // every unrecognised-pages message, in order
+  std::vector<std::string> BaseFailures() const;  // every base-unavailable message, in order
+  std::vector<std::string> Hints() const;         // every hint the bar was given
   std::string ProgressHint() const;
   int ProgressPosition() const;
   int ProgressMax() const;
@@ -52,6 +54,7 @@ class EventRecorder final : public engine::IRunEvents {
   std::vector<std::string> log_;
   std::vector<std::string> events_;
   std::vector<std::string> alarms_;
+  std::vector<std::string> base_failures_;
   std::vector<std::string> hints_;
   int position_ = 0;
   int maximum_ = 100;
