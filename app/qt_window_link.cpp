@@ -90,6 +90,10 @@ void QtRunEvents::ProgressChanged(const engine::RunProgress& progress) {
   Post([progress](engine::IRunEvents& window) { window.ProgressChanged(progress); });
 }
 
+void QtRunEvents::BaseUnavailable(const std::string& message) {
+  Post([message](engine::IRunEvents& window) { window.BaseUnavailable(message); });
+}
+
 void QtRunEvents::PagesUnrecognised(const std::string& message) {
   Post([message](engine::IRunEvents& window) { window.PagesUnrecognised(message); });
 }

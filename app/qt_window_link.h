@@ -39,6 +39,7 @@ class QtRunEvents final : public engine::IRunEvents {
   void LogLine(const std::string& line) override;
   void ProgressChanged(const engine::RunProgress& progress) override;
   void PagesUnrecognised(const std::string& message) override;
+  void BaseUnavailable(const std::string& message) override;
   void RunEnded(engine::RunOutcome outcome, const std::string& message) override;
 
   // The window is going away: events still queued and every later one are dropped.

@@ -83,6 +83,10 @@ class FormFixture {
       answers.erase(answers.begin());
       return answer;
     };
+    environment.AskSavePath = [this](const QString&, const QString& suggested) {
+      save_questions.push_back(suggested);
+      return save_answer;
+    };
     environment.ExitProcess = [this](int code) {
       exits.push_back(code);
       if (on_exit) {
@@ -106,6 +110,9 @@ class FormFixture {
   std::vector<ShownMessage> questions;
   std::vector<bool> answers;
   std::vector<int> exits;
+  // Where the window asked to save a file (the name it suggested), and what it is told.
+  std::vector<QString> save_questions;
+  QString save_answer;
   std::function<void()> on_exit;
 
  private:

@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "analysis/organization_row.h"
+#include "base/organization_base.h"
 #include "tests/support/fake_directory.h"
 #include "tests/support/fake_site.h"
 #include "tests/support/wait_for.h"
@@ -238,6 +239,30 @@ class CrashContinueTest : public ::testing::Test {
     }
   }
 
+  // The links of the results file's rows and of the folder's organization base.
+  std::set<std::string> ResultsLinks() const {
+    std::set<std::string> links;
+    const std::string bytes = ReadAll(OnlyFile(".tab"));
+    std::vector<std::string> lines = Split(bytes, "\r\n");
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+      const std::vector<std::string> fields = Split(lines[i], "\t");
+      // A torn last line is no row; the continued run cuts it off.
+      if (fields.size() == 12 && fields[0].size() >= 2) {
+        links.insert(fields[0].substr(1, fields[0].size() - 2));
+      }
+    }
+    return links;
+  }
+  std::set<std::string> BaseLinks() const {
+    std::set<std::string> links;
+    base::OrganizationBase organizations((folder_ / base::kBaseFileName).string());
+    organizations.ListOrganizations(std::nullopt,
+                                    [&](const base::StoredOrganization& organization) {
+                                      links.insert(organization.Row[analysis::kLinkColumn]);
+                                    });
+    return links;
+  }
+
   FakeDirectory directory{{.Seed = 3, .Size = DirectorySize::Demo, .PageBytes = 1500}};
   FakeSite site;
   ExpectedCrawl expected;
@@ -284,6 +309,14 @@ TEST_F(CrashContinueTest, KilledAgainAndAgainTheContinuedRunEndsAsOneRun) {
     }
     boundaries.push_back(site.RequestCount());
     in_flight.push_back(PagesInFlight(child.Out()));
+    // The base takes rows once the results file has made them durable: after a kill it holds
+    // none the file lacks, and the rows of the last second reach it when the run is continued.
+    if (fs::exists(folder_ / base::kBaseFileName)) {
+      const std::set<std::string> results = ResultsLinks();
+      for (const std::string& link : BaseLinks()) {
+        EXPECT_TRUE(results.contains(link)) << "kill " << interruptions << ": " << link;
+      }
+    }
     ++interruptions;
     const bool tear = attempt == kKills / 2;
     if (tear) {
@@ -299,6 +332,7 @@ TEST_F(CrashContinueTest, KilledAgainAndAgainTheContinuedRunEndsAsOneRun) {
   EXPECT_GE(interruptions, 20);
 
   ExpectRowsOfOneRun();
+  EXPECT_EQ(BaseLinks(), ResultsLinks());
   // Every page the crawl needs was fetched, none more than once per run.
   std::map<std::string, int> wanted;
   for (const std::string& path : expected.Requests) {

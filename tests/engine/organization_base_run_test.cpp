@@ -216,5 +216,61 @@ TEST_F(OrganizationBaseRunTest, ABaseThatCannotBeOpenedCostsTheRunNothingAndIsLe
   EXPECT_EQ(window.events->BaseFailures().size(), 2u);
 }
 
+// Two copies of the program in one folder at once: both finish, and the base holds the rows of
+// both.
+TEST_F(OrganizationBaseRunTest, TwoRunsInOneFolderAtOnceBothKeepTheBase) {
+  std::vector<std::weak_ptr<engine::TScraper>> runs;
+  std::vector<std::shared_ptr<EventRecorder>> windows;
+  for (std::size_t city = 0; city < 2; ++city) {
+    window.ClearCities();
+    window.AddCity(directory_.Cities()[city].Name, directory_.CityValue(site_.Origin(), city),
+                   true);
+    clock->Advance(1000);  // file names of its own
+    engine::RunEnvironment environment = Environment();
+    environment.Now = [now = now_] { return now->load(); };
+    // Each copy has a window of its own.
+    windows.push_back(std::make_shared<EventRecorder>());
+    environment.Events = windows.back();
+    runs.push_back(StartRun(environment));
+    // Its file names are chosen before the clock moves on for the next copy.
+    ASSERT_TRUE(WaitFor([&] {
+      for (const std::string& line : windows.back()->Log()) {
+        if (line.find("Данные будут записываться в файл") != std::string::npos) {
+          return true;
+        }
+      }
+      return false;
+    }));
+  }
+  for (const auto& run : runs) {
+    ASSERT_TRUE(WaitUntilGone(run, kRunTimeout));
+  }
+  for (const auto& copy : windows) {
+    const std::vector<std::string> log = copy->Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), Line("Сбор данных завершен")), 1);
+    for (const std::string& line : log) {
+      EXPECT_EQ(line.find("недоступна"), std::string::npos) << line;
+    }
+  }
+  std::set<std::string> written;
+  for (const auto& entry : std::filesystem::directory_iterator(Folder())) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("data") && name.ends_with(".tab")) {
+      std::ifstream file(entry.path(), std::ios::binary);
+      std::string line;
+      std::getline(file, line);
+      while (std::getline(file, line)) {
+        written.insert(LinkOf(line));
+      }
+    }
+  }
+  std::set<std::string> stored;
+  for (const base::StoredOrganization& organization : Stored()) {
+    stored.insert(organization.Row[analysis::kLinkColumn]);
+  }
+  EXPECT_EQ(stored, written);
+  EXPECT_EQ(stored.size(), directory_.Organizations().size());
+}
+
 }  // namespace
 }  // namespace mirava::testing
