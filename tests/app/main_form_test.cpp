@@ -119,6 +119,18 @@ class MainFormTest : public QObject {
                                "интервалом.";
     QTest::newRow("ProgressBar") << "ProgressBar"
                                  << "QProgressBar" << QRect(0, 730, 1290, 17) << "";
+    // The organization base's controls, in the free strip above the log.
+    QTest::newRow("OnlyNewCheckBox")
+        << "OnlyNewCheckBox"
+        << "QCheckBox" << QRect(700, 17, 170, 17) << "только новые организации";
+    QTest::newRow("Label7") << "Label7"
+                            << "QLabel" << QRect(884, 19, 166, 13)
+                            << "обновлять известные через, дн.:";
+    QTest::newRow("RefreshDaysEdit") << "RefreshDaysEdit"
+                                     << "QSpinBox" << QRect(1052, 15, 52, 21) << "";
+    QTest::newRow("ExportBaseButton")
+        << "ExportBaseButton"
+        << "QPushButton" << QRect(1172, 12, 110, 25) << "выгрузить базу";
   }
   void ControlsMatchTheDesign() {
     QFETCH(QString, name);
