@@ -17,7 +17,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include "analysis/organization_row.h"
+#include "analysis/text_encoding.h"
 #include "tests/support/fake_directory.h"
 #include "tests/support/fake_site.h"
 #include "tests/support/wait_for.h"
@@ -592,6 +595,62 @@ TEST_F(CliSiteChangeTest, OnlyNewRepeatsFetchNoKnownOrganizationAndTheBaseIsExpo
   for (std::size_t i = requests; i < paths.size(); ++i) {
     EXPECT_FALSE(paths[i].starts_with("/org/")) << paths[i];
   }
+
+  // Three organizations the base forgets, as if the directory had added them since: a normal run
+  // lists exactly those on its workbook's sheet "Новые".
+  std::vector<std::string> added;
+  for (const std::size_t index : {std::size_t{0}, std::size_t{3}, std::size_t{7}}) {
+    added.push_back(site.Origin() + directory.Organizations()[index].Path);
+  }
+  {
+    sqlite3* connection = nullptr;
+    ASSERT_EQ(sqlite3_open((folder_ / "organizations.db").c_str(), &connection), SQLITE_OK);
+    for (const std::string& link : added) {
+      const std::string sql =
+          "DELETE FROM organizations WHERE identity = '" + analysis::FoldCaseUtf8(link) + "'";
+      EXPECT_EQ(sqlite3_exec(connection, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    sqlite3_close(connection);
+  }
+  for (const fs::path& old : Files("data", ".xlsx")) {
+    fs::rename(old, old.string() + ".earlier");
+  }
+  {
+    CliProcess third(run, folder_);
+    ASSERT_TRUE(third.Started());
+    ASSERT_EQ(third.Wait(), 0) << third.Err();
+    EXPECT_THAT(third.Err(), HasSubstr("mirava-cli: База организаций: новых 3, известных " +
+                                       std::to_string(directory.Organizations().size() - 3)));
+  }
+  const auto workbooks = Files("data", ".xlsx");
+  ASSERT_EQ(workbooks.size(), 1u);
+  // Sheet names, then the links of the second sheet's rows, one a line, as a spreadsheet reads
+  // them.
+  const std::string script =
+      "import openpyxl,sys; w=openpyxl.load_workbook(sys.argv[1]); "
+      "print('|'.join(s.title for s in w.worksheets)); "
+      "[print(r[0]) for r in w.worksheets[1].iter_rows(min_row=2, values_only=True)]";
+  FILE* pipe = ::popen(
+      ("/usr/bin/python3 -c \"" + script + "\" '" + workbooks[0].string() + "'").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string listed;
+  char chunk[4096];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
+    listed.append(chunk, got);
+  }
+  ::pclose(pipe);
+  std::istringstream lines(listed);
+  std::string sheets;
+  std::getline(lines, sheets);
+  EXPECT_EQ(sheets, workbooks[0].stem().string() + "|Новые");
+  std::vector<std::string> links;
+  for (std::string line; std::getline(lines, line);) {
+    links.push_back(line);
+  }
+  std::vector<std::string> expected_links = added;
+  std::sort(links.begin(), links.end());
+  std::sort(expected_links.begin(), expected_links.end());
+  EXPECT_EQ(links, expected_links);
 
   const std::string workbook = (folder_ / "base.xlsx").string();
   CliProcess exported({"--export-base", workbook, "--folder", Folder()}, folder_);
