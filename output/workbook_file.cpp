@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
 #include <string_view>
 
 #include "analysis/text_encoding.h"
@@ -288,6 +289,10 @@ long long WorkbookFile::WriteRow(std::size_t sheet, std::size_t row,
 }
 
 void WorkbookFile::Save() {
+  // The library writes the file's creation time through gmtime, whose buffer the whole process
+  // shares: two workbooks saved at once (a run's and the base's export) are saved one at a time.
+  static std::mutex closing;
+  const std::lock_guard<std::mutex> guard(closing);
   // workbook_close frees the workbook whatever it returns.
   state_->Check(workbook_close(state_->workbook.release()));
   state_->part.MoveTo(state_->workbook_path);
